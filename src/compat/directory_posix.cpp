@@ -1,0 +1,168 @@
+// The Win32 directory search on POSIX systems.
+//
+// A pattern is a folder part (optional) and a name part with the wildcards
+// '*' and '?', matched with ASCII letters in any case, as on Windows. The
+// whole folder is read when the search starts and reported in name order,
+// compared case-insensitively with ties broken bytewise (the order NTFS
+// gives), so a folder yields the same list on every run and every copy.
+
+#include "compat/win32.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Entry {
+    std::string name;
+    bool directory;
+};
+
+struct Search {
+    std::vector<Entry> entries;
+    std::size_t next = 0;
+};
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool matches(const char* pattern, const char* name)
+{
+    // Iterative wildcard match with backtracking to the last '*'.
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || (*pattern != '\0' && lowerAscii(*pattern) == lowerAscii(*name))) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+bool nameOrder(const Entry& a, const Entry& b)
+{
+    const std::size_t common = std::min(a.name.size(), b.name.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const unsigned char x = static_cast<unsigned char>(lowerAscii(a.name[i]));
+        const unsigned char y = static_cast<unsigned char>(lowerAscii(b.name[i]));
+        if (x != y)
+            return x < y;
+    }
+    if (a.name.size() != b.name.size())
+        return a.name.size() < b.name.size();
+    return a.name < b.name;
+}
+
+// A directory, or a symbolic link to one; anything else counts as a file.
+bool isDirectory(int folder, const dirent* entry)
+{
+    if (entry->d_type == DT_DIR)
+        return true;
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+        return false;
+    struct stat info;
+    return fstatat(folder, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+}
+
+void report(const Entry& entry, WIN32_FIND_DATAA* findData)
+{
+    std::memset(findData, 0, sizeof *findData);
+    findData->dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    std::memcpy(findData->cFileName, entry.name.c_str(), entry.name.size() + 1);
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
+{
+    const char* slash = std::strrchr(lpFileName, '/');
+    const std::string folderName = slash ? std::string(lpFileName, slash + 1) : std::string(".");
+    const char* namePattern = slash ? slash + 1 : lpFileName;
+
+    DIR* folder = opendir(folderName.c_str());
+    if (folder == nullptr)
+        return INVALID_HANDLE_VALUE;
+
+    Search* search = new (std::nothrow) Search;
+    if (search == nullptr) {
+        closedir(folder);
+        return INVALID_HANDLE_VALUE;
+    }
+    try {
+        while (const dirent* entry = readdir(folder)) {
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            if (std::strlen(name) >= MAX_PATH || !matches(namePattern, name))
+                continue;
+            search->entries.push_back(Entry{name, isDirectory(dirfd(folder), entry)});
+        }
+    } catch (const std::bad_alloc&) {
+        search->entries.clear();
+    }
+    closedir(folder);
+
+    if (search->entries.empty()) {
+        delete search;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::sort(search->entries.begin(), search->entries.end(), nameOrder);
+    report(search->entries[0], lpFindFileData);
+    search->next = 1;
+    return search;
+}
+
+BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData)
+{
+    if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    Search* search = static_cast<Search*>(hFindFile);
+    if (search->next >= search->entries.size())
+        return FALSE;
+    report(search->entries[search->next++], lpFindFileData);
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile)
+{
+    if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    delete static_cast<Search*>(hFindFile);
+    return TRUE;
+}
+
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    std::vector<char> path(4096);
+    while (getcwd(path.data(), path.size()) == nullptr) {
+        if (errno != ERANGE)
+            return 0;
+        path.resize(path.size() * 2);
+    }
+    const std::size_t length = std::strlen(path.data());
+    if (length + 1 > nBufferLength)
+        return static_cast<DWORD>(length + 1);  // the size needed, as on Windows
+    std::memcpy(lpBuffer, path.data(), length + 1);
+    return static_cast<DWORD>(length);
+}

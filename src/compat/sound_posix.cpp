@@ -1,0 +1,351 @@
+// The Win32 PlaySoundA on POSIX systems, over libsndfile and ALSA.
+//
+// Supported: a WAV file by name (SND_FILENAME) and the system default sound
+// (SND_ALIAS_ID with SND_ALIAS_SYSTEMDEFAULT), each synchronously or with
+// SND_ASYNC. Every play opens ALSA's "default" device and closes it when done,
+// so nothing is held between plays and a restarted sound server is found
+// again. A file that cannot be played is replaced by the system default
+// sound, unless SND_NODEFAULT says otherwise, and the call yields FALSE.
+
+#include "compat/win32.h"
+
+#include <alsa/asoundlib.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Frames go to the device in blocks of at most this many bytes, so memory
+// does not grow with the file.
+constexpr std::size_t blockBytes = 64 * 1024;
+// Device buffer: large enough to ride out scheduling hiccups, small enough
+// for a stop to take effect at once (the buffer is dropped).
+constexpr unsigned deviceLatencyUs = 500000;
+
+enum class Outcome { Played, Stopped, NoDevice, Unplayable };
+
+// A stream of interleaved frames: a decoded file, or samples in memory.
+struct Source {
+    SNDFILE* file = nullptr;
+    const std::int16_t* samples = nullptr;  // used when file is null
+    std::size_t frameCount = 0;
+    std::size_t position = 0;
+    snd_pcm_format_t format = SND_PCM_FORMAT_S16;
+    unsigned channels = 1;
+    unsigned rate = 44100;
+
+    std::size_t sampleBytes() const { return static_cast<std::size_t>(snd_pcm_format_physical_width(format)) / 8; }
+
+    // Reads up to frames frames into buffer; 0 at the end.
+    std::size_t read(void* buffer, std::size_t frames)
+    {
+        if (file == nullptr) {
+            const std::size_t n = std::min(frames, frameCount - position);
+            std::memcpy(buffer, samples + position * channels, n * channels * sizeof(std::int16_t));
+            position += n;
+            return n;
+        }
+        const sf_count_t want = static_cast<sf_count_t>(frames);
+        sf_count_t got = 0;
+        switch (format) {
+        case SND_PCM_FORMAT_S32: got = sf_readf_int(file, static_cast<int*>(buffer), want); break;
+        case SND_PCM_FORMAT_FLOAT: got = sf_readf_float(file, static_cast<float*>(buffer), want); break;
+        default: got = sf_readf_short(file, static_cast<short*>(buffer), want); break;
+        }
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+};
+
+// The sample format that carries the file's samples unchanged: 8-bit and
+// companded encodings decode exactly to 16 bits, 24 and 32 bits to 32,
+// floating point to float.
+snd_pcm_format_t streamFormat(int sndfileFormat)
+{
+    switch (sndfileFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32: return SND_PCM_FORMAT_S32;
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE: return SND_PCM_FORMAT_FLOAT;
+    default: return SND_PCM_FORMAT_S16;
+    }
+}
+
+// ALSA reports its errors on standard error; the player prints nothing but
+// its messages, and a failed play is told by the result alone.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+bool stopRequested(const std::atomic<bool>* stop)
+{
+    return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// Writes all of source to the "default" device and waits until it has been
+// heard; with a stop flag, checks it between blocks and while draining.
+Outcome stream(Source& source, const std::atomic<bool>* stop)
+{
+    // Read the configuration anew, so that a sound server started or
+    // restarted since the last play is found.
+    snd_config_update_free_global();
+    static const int quiet = snd_lib_error_set_handler(quietAlsa);
+    (void)quiet;
+
+    snd_pcm_t* pcm = nullptr;
+    // Opened without blocking, so that a busy device fails at once.
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return Outcome::NoDevice;
+    snd_pcm_nonblock(pcm, 0);
+    if (snd_pcm_set_params(pcm, source.format, SND_PCM_ACCESS_RW_INTERLEAVED, source.channels, source.rate, 1,
+                           deviceLatencyUs)
+        < 0) {
+        snd_pcm_close(pcm);
+        return Outcome::Unplayable;
+    }
+
+    const std::size_t frameBytes = source.sampleBytes() * source.channels;
+    const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
+    std::vector<unsigned char> block(blockFrames * frameBytes);
+
+    Outcome outcome = Outcome::Played;
+    for (;;) {
+        if (stopRequested(stop)) {
+            outcome = Outcome::Stopped;
+            break;
+        }
+        const std::size_t frames = source.read(block.data(), blockFrames);
+        if (frames == 0)
+            break;
+        const unsigned char* next = block.data();
+        std::size_t left = frames;
+        while (left > 0) {
+            snd_pcm_sframes_t written = snd_pcm_writei(pcm, next, left);
+            if (written == -EAGAIN)
+                continue;
+            if (written < 0) {
+                // Underrun or suspend: recover and write the block again.
+                if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
+                    outcome = Outcome::NoDevice;
+                    break;
+                }
+                continue;
+            }
+            next += static_cast<std::size_t>(written) * frameBytes;
+            left -= static_cast<std::size_t>(written);
+        }
+        if (outcome != Outcome::Played)
+            break;
+    }
+
+    if (outcome == Outcome::Played && stop != nullptr) {
+        // Wait for the tail while watching the stop flag.
+        snd_pcm_sframes_t delay = 0;
+        while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
+               && delay > 0)
+            usleep(10000);
+        if (stopRequested(stop))
+            outcome = Outcome::Stopped;
+    }
+    if (outcome == Outcome::Played)
+        snd_pcm_drain(pcm);
+    else
+        snd_pcm_drop(pcm);
+    snd_pcm_close(pcm);
+    return outcome;
+}
+
+// Opens a file for decoding; wavOnly refuses every container but WAV (a
+// recording), otherwise any format libsndfile reads (a theme sound).
+bool openFile(const char* name, bool wavOnly, Source& source)
+{
+    // Without blocking, so that a FIFO or a device does not hang the open;
+    // only regular files are read.
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    SF_INFO sfInfo;
+    std::memset(&sfInfo, 0, sizeof sfInfo);
+    SNDFILE* file = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_TRUE);
+    if (file == nullptr) {
+        close(fd);
+        return false;
+    }
+    const int container = sfInfo.format & SF_FORMAT_TYPEMASK;
+    const bool wav = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+    if ((wavOnly && !wav) || sfInfo.channels < 1 || sfInfo.samplerate < 1) {
+        sf_close(file);
+        return false;
+    }
+    source.file = file;
+    source.format = streamFormat(sfInfo.format);
+    source.channels = static_cast<unsigned>(sfInfo.channels);
+    source.rate = static_cast<unsigned>(sfInfo.samplerate);
+    return true;
+}
+
+Outcome playFile(const char* name, bool wavOnly, const std::atomic<bool>* stop)
+{
+    Source source;
+    if (!openFile(name, wavOnly, source))
+        return Outcome::Unplayable;
+    const Outcome outcome = stream(source, stop);
+    sf_close(source.file);
+    return outcome;
+}
+
+// A short two-note chime, for systems without a sound theme.
+const std::vector<std::int16_t>& chime()
+{
+    static const std::vector<std::int16_t> samples = [] {
+        constexpr unsigned rate = 44100;
+        constexpr double pi = 3.14159265358979323846;
+        const double notes[] = {1318.51, 1046.50};  // E6, C6
+        constexpr std::size_t noteFrames = rate * 3 / 10;
+        std::vector<std::int16_t> out;
+        out.reserve(noteFrames * 2);
+        for (double frequency : notes) {
+            for (std::size_t i = 0; i < noteFrames; ++i) {
+                const double t = static_cast<double>(i) / rate;
+                const double attack = std::min(1.0, t / 0.005);
+                const double level = 0.4 * attack * std::exp(-t * 9.0);
+                out.push_back(static_cast<std::int16_t>(32767.0 * level * std::sin(2 * pi * frequency * t)));
+            }
+        }
+        return out;
+    }();
+    return samples;
+}
+
+// The desktop sound theme's "bell", looked up in the XDG data directories.
+std::string themeBell()
+{
+    std::vector<std::string> folders;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (dataHome != nullptr && *dataHome == '/')
+        folders.push_back(dataHome);
+    else if (home != nullptr && *home == '/')
+        folders.push_back(std::string(home) + "/.local/share");
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = (dataDirs != nullptr && *dataDirs != '\0') ? dataDirs : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start && list[start] == '/')
+            folders.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    for (const std::string& folder : folders) {
+        for (const char* ending : {"oga", "ogg", "wav"}) {
+            const std::string path = folder + "/sounds/freedesktop/stereo/bell." + ending;
+            if (access(path.c_str(), R_OK) == 0)
+                return path;
+        }
+    }
+    return std::string();
+}
+
+Outcome playDefaultSound(const std::atomic<bool>* stop)
+{
+    const std::string bell = themeBell();
+    if (!bell.empty()) {
+        const Outcome outcome = playFile(bell.c_str(), false, stop);
+        if (outcome != Outcome::Unplayable)
+            return outcome;
+    }
+    const std::vector<std::int16_t>& samples = chime();
+    Source source;
+    source.samples = samples.data();
+    source.frameCount = samples.size();
+    return stream(source, stop);
+}
+
+// What one call plays.
+struct Request {
+    bool systemDefault;
+    std::string fileName;
+    bool noDefault;
+};
+
+BOOL perform(const Request& request, const std::atomic<bool>* stop)
+{
+    if (request.systemDefault)
+        return playDefaultSound(stop) == Outcome::Played ? TRUE : FALSE;
+    const Outcome outcome = playFile(request.fileName.c_str(), true, stop);
+    if (outcome == Outcome::Unplayable && !request.noDefault)
+        playDefaultSound(stop);
+    return outcome == Outcome::Played ? TRUE : FALSE;
+}
+
+// The one sound playing on the sound layer's thread (SND_ASYNC).
+std::mutex asyncLock;
+std::thread* asyncPlay = nullptr;
+std::atomic<bool> asyncStop{false};
+
+void stopAsync()
+{
+    std::lock_guard<std::mutex> guard(asyncLock);
+    if (asyncPlay == nullptr)
+        return;
+    asyncStop.store(true);
+    asyncPlay->join();
+    delete asyncPlay;
+    asyncPlay = nullptr;
+}
+
+BOOL startAsync(Request request)
+{
+    static const bool stopsAtExit = std::atexit(stopAsync) == 0;
+    (void)stopsAtExit;
+    std::lock_guard<std::mutex> guard(asyncLock);
+    asyncStop.store(false);
+    try {
+        asyncPlay = new std::thread([request] { perform(request, &asyncStop); });
+    } catch (...) {
+        asyncPlay = nullptr;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
+{
+    // A new play, or none, ends the sound still playing, as on Windows.
+    stopAsync();
+    if (pszSound == nullptr)
+        return TRUE;
+
+    Request request;
+    request.noDefault = (fdwSound & SND_NODEFAULT) != 0;
+    if ((fdwSound & SND_ALIAS_ID) == SND_ALIAS_ID) {
+        // The system default sound is the only alias there is.
+        request.systemDefault = true;
+        if (reinterpret_cast<std::uintptr_t>(pszSound) != SND_ALIAS_SYSTEMDEFAULT && request.noDefault)
+            return FALSE;
+    } else if ((fdwSound & SND_FILENAME) != 0) {
+        request.systemDefault = false;
+        request.fileName = pszSound;
+    } else {
+        return FALSE;
+    }
+
+    if ((fdwSound & SND_ASYNC) != 0)
+        return startAsync(std::move(request));
+    return perform(request, nullptr);
+}

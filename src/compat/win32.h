@@ -1,0 +1,73 @@
+// The part of the Win32 API that the player uses.
+// On Windows this is the real API; elsewhere the compat layer beside this
+// header implements exactly these declarations (and unit tests link a fake).
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+
+#else
+
+#include <cstdint>
+
+typedef int BOOL;
+typedef std::uint32_t DWORD;
+typedef void* HANDLE;
+typedef void* HMODULE;
+typedef char CHAR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(std::intptr_t)-1)
+
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+};
+
+// KERNEL32: directory search.
+HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
+BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
+
+// KERNEL32: wait.
+void Sleep(DWORD dwMilliseconds);
+
+// WINMM: sound.
+#define SND_SYNC 0x00000000
+#define SND_ASYNC 0x00000001
+#define SND_NODEFAULT 0x00000002
+#define SND_ALIAS 0x00010000
+#define SND_FILENAME 0x00020000
+#define SND_ALIAS_ID 0x00110000
+#define SND_ALIAS_SYSTEMDEFAULT ((DWORD)'S' | ((DWORD)'D' << 8))
+
+BOOL PlaySoundA(LPCSTR pszSound, HMODULE hmod, DWORD fdwSound);
+
+#endif

@@ -1,0 +1,7 @@
+// The playback loop.
+#pragma once
+
+// Seeds the generator with 42, then for ever draws a line, waits intervalMs
+// (taken as an unsigned 32-bit count) and plays the drawn line to its end.
+// lineCount must be at least 1.
+[[noreturn]] void playForever(char** lines, int lineCount, int intervalMs);
