@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -35,6 +36,22 @@ constexpr std::size_t blockBytes = 64 * 1024;
 constexpr unsigned deviceLatencyUs = 500000;
 
 enum class Outcome { Played, Stopped, NoDevice, Unplayable };
+
+// libpulse draws from rand() whenever it connects, and ALSA connects while it
+// reads its configuration (the PulseAudio hook) and opens the device. The
+// player's sequence from srand(42) must stay its own, so the C library's
+// generator is switched to a scratch state around those calls.
+class GeneratorGuard {
+public:
+    GeneratorGuard() : previous_(initstate(1, scratch_, sizeof scratch_)) {}
+    ~GeneratorGuard() { setstate(previous_); }
+    GeneratorGuard(const GeneratorGuard&) = delete;
+    GeneratorGuard& operator=(const GeneratorGuard&) = delete;
+
+private:
+    char scratch_[128];
+    char* previous_;
+};
 
 // A stream of interleaved frames: a decoded file, or samples in memory.
 struct Source {
@@ -91,79 +108,6 @@ bool stopRequested(const std::atomic<bool>* stop)
     return stop != nullptr && stop->load(std::memory_order_relaxed);
 }
 
-// Writes all of source to the "default" device and waits until it has been
-// heard; with a stop flag, checks it between blocks and while draining.
-Outcome stream(Source& source, const std::atomic<bool>* stop)
-{
-    // Read the configuration anew, so that a sound server started or
-    // restarted since the last play is found.
-    snd_config_update_free_global();
-    static const int quiet = snd_lib_error_set_handler(quietAlsa);
-    (void)quiet;
-
-    snd_pcm_t* pcm = nullptr;
-    // Opened without blocking, so that a busy device fails at once.
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
-        return Outcome::NoDevice;
-    snd_pcm_nonblock(pcm, 0);
-    if (snd_pcm_set_params(pcm, source.format, SND_PCM_ACCESS_RW_INTERLEAVED, source.channels, source.rate, 1,
-                           deviceLatencyUs)
-        < 0) {
-        snd_pcm_close(pcm);
-        return Outcome::Unplayable;
-    }
-
-    const std::size_t frameBytes = source.sampleBytes() * source.channels;
-    const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
-    std::vector<unsigned char> block(blockFrames * frameBytes);
-
-    Outcome outcome = Outcome::Played;
-    for (;;) {
-        if (stopRequested(stop)) {
-            outcome = Outcome::Stopped;
-            break;
-        }
-        const std::size_t frames = source.read(block.data(), blockFrames);
-        if (frames == 0)
-            break;
-        const unsigned char* next = block.data();
-        std::size_t left = frames;
-        while (left > 0) {
-            snd_pcm_sframes_t written = snd_pcm_writei(pcm, next, left);
-            if (written == -EAGAIN)
-                continue;
-            if (written < 0) {
-                // Underrun or suspend: recover and write the block again.
-                if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
-                    outcome = Outcome::NoDevice;
-                    break;
-                }
-                continue;
-            }
-            next += static_cast<std::size_t>(written) * frameBytes;
-            left -= static_cast<std::size_t>(written);
-        }
-        if (outcome != Outcome::Played)
-            break;
-    }
-
-    if (outcome == Outcome::Played && stop != nullptr) {
-        // Wait for the tail while watching the stop flag.
-        snd_pcm_sframes_t delay = 0;
-        while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
-               && delay > 0)
-            usleep(10000);
-        if (stopRequested(stop))
-            outcome = Outcome::Stopped;
-    }
-    if (outcome == Outcome::Played)
-        snd_pcm_drain(pcm);
-    else
-        snd_pcm_drop(pcm);
-    snd_pcm_close(pcm);
-    return outcome;
-}
-
 // Opens a file for decoding; wavOnly refuses every container but WAV (a
 // recording), otherwise any format libsndfile reads (a theme sound).
 bool openFile(const char* name, bool wavOnly, Source& source)
@@ -196,14 +140,80 @@ bool openFile(const char* name, bool wavOnly, Source& source)
     return true;
 }
 
-Outcome playFile(const char* name, bool wavOnly, const std::atomic<bool>* stop)
+// Opens the "default" device for source. Called on the thread that called
+// PlaySoundA, under a GeneratorGuard.
+Outcome openDevice(const Source& source, snd_pcm_t** device)
 {
-    Source source;
-    if (!openFile(name, wavOnly, source))
+    static const int quiet = snd_lib_error_set_handler(quietAlsa);
+    (void)quiet;
+    // Read the configuration anew, so that a sound server started or
+    // restarted since the last play is found.
+    snd_config_update_free_global();
+
+    snd_pcm_t* pcm = nullptr;
+    // Opened without blocking, so that a busy device fails at once; written
+    // to with blocking calls.
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return Outcome::NoDevice;
+    snd_pcm_nonblock(pcm, 0);
+    if (snd_pcm_set_params(pcm, source.format, SND_PCM_ACCESS_RW_INTERLEAVED, source.channels, source.rate, 1,
+                           deviceLatencyUs)
+        < 0) {
+        snd_pcm_close(pcm);
         return Outcome::Unplayable;
-    const Outcome outcome = stream(source, stop);
-    sf_close(source.file);
-    return outcome;
+    }
+    *device = pcm;
+    return Outcome::Played;
+}
+
+// Writes all of source to pcm and waits until it has been heard; with a stop
+// flag, checks it between blocks and while draining.
+Outcome writeAll(snd_pcm_t* pcm, Source& source, const std::atomic<bool>* stop)
+{
+    const std::size_t frameBytes = source.sampleBytes() * source.channels;
+    const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
+    std::vector<unsigned char> block(blockFrames * frameBytes);
+
+    for (;;) {
+        if (stopRequested(stop)) {
+            snd_pcm_drop(pcm);
+            return Outcome::Stopped;
+        }
+        const std::size_t frames = source.read(block.data(), blockFrames);
+        if (frames == 0)
+            break;
+        const unsigned char* next = block.data();
+        std::size_t left = frames;
+        while (left > 0) {
+            const snd_pcm_sframes_t written = snd_pcm_writei(pcm, next, left);
+            if (written == -EAGAIN)
+                continue;
+            if (written < 0) {
+                // Underrun or suspend: recover and write the rest again.
+                if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
+                    snd_pcm_drop(pcm);
+                    return Outcome::NoDevice;
+                }
+                continue;
+            }
+            next += static_cast<std::size_t>(written) * frameBytes;
+            left -= static_cast<std::size_t>(written);
+        }
+    }
+
+    if (stop != nullptr) {
+        // Wait for the tail while watching the stop flag.
+        snd_pcm_sframes_t delay = 0;
+        while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
+               && delay > 0)
+            usleep(10000);
+        if (stopRequested(stop)) {
+            snd_pcm_drop(pcm);
+            return Outcome::Stopped;
+        }
+    }
+    snd_pcm_drain(pcm);
+    return Outcome::Played;
 }
 
 // A short two-note chime, for systems without a sound theme.
@@ -259,36 +269,67 @@ std::string themeBell()
     return std::string();
 }
 
-Outcome playDefaultSound(const std::atomic<bool>* stop)
+// One sound made ready to play: its source and the open device.
+struct Playback {
+    Source source;
+    snd_pcm_t* pcm = nullptr;
+    bool substitute = false;  // the default sound, in place of a file
+
+    Playback() = default;
+    Playback(const Playback&) = delete;
+    Playback& operator=(const Playback&) = delete;
+    ~Playback() { clear(); }
+
+    void clear()
+    {
+        if (pcm != nullptr)
+            snd_pcm_close(pcm);
+        if (source.file != nullptr)
+            sf_close(source.file);
+        pcm = nullptr;
+        source = Source();
+    }
+};
+
+// Makes the system default sound ready: the theme's bell, or the chime.
+Outcome prepareDefaultSound(Playback& playback)
 {
     const std::string bell = themeBell();
-    if (!bell.empty()) {
-        const Outcome outcome = playFile(bell.c_str(), false, stop);
+    if (!bell.empty() && openFile(bell.c_str(), false, playback.source)) {
+        const Outcome outcome = openDevice(playback.source, &playback.pcm);
         if (outcome != Outcome::Unplayable)
             return outcome;
+        playback.clear();
     }
     const std::vector<std::int16_t>& samples = chime();
-    Source source;
-    source.samples = samples.data();
-    source.frameCount = samples.size();
-    return stream(source, stop);
+    playback.source.samples = samples.data();
+    playback.source.frameCount = samples.size();
+    return openDevice(playback.source, &playback.pcm);
 }
 
 // What one call plays.
 struct Request {
-    bool systemDefault;
+    bool systemDefault = false;
     std::string fileName;
-    bool noDefault;
+    bool noDefault = false;
 };
 
-BOOL perform(const Request& request, const std::atomic<bool>* stop)
+// Opens what request names, or the default sound in its place; Played when
+// something is ready to play.
+Outcome prepare(const Request& request, Playback& playback)
 {
     if (request.systemDefault)
-        return playDefaultSound(stop) == Outcome::Played ? TRUE : FALSE;
-    const Outcome outcome = playFile(request.fileName.c_str(), true, stop);
-    if (outcome == Outcome::Unplayable && !request.noDefault)
-        playDefaultSound(stop);
-    return outcome == Outcome::Played ? TRUE : FALSE;
+        return prepareDefaultSound(playback);
+    if (openFile(request.fileName.c_str(), true, playback.source)) {
+        const Outcome outcome = openDevice(playback.source, &playback.pcm);
+        if (outcome != Outcome::Unplayable)
+            return outcome;
+    }
+    if (request.noDefault)
+        return Outcome::Unplayable;
+    playback.clear();
+    playback.substitute = true;
+    return prepareDefaultSound(playback);
 }
 
 // The one sound playing on the sound layer's thread (SND_ASYNC).
@@ -307,14 +348,19 @@ void stopAsync()
     asyncPlay = nullptr;
 }
 
-BOOL startAsync(Request request)
+BOOL startAsync(std::unique_ptr<Playback> playback)
 {
     static const bool stopsAtExit = std::atexit(stopAsync) == 0;
     (void)stopsAtExit;
     std::lock_guard<std::mutex> guard(asyncLock);
     asyncStop.store(false);
     try {
-        asyncPlay = new std::thread([request] { perform(request, &asyncStop); });
+        Playback* ready = playback.get();
+        asyncPlay = new std::thread([ready] {
+            const std::unique_ptr<Playback> owned(ready);
+            writeAll(owned->pcm, owned->source, &asyncStop);
+        });
+        playback.release();
     } catch (...) {
         asyncPlay = nullptr;
         return FALSE;
@@ -339,13 +385,26 @@ BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
         if (reinterpret_cast<std::uintptr_t>(pszSound) != SND_ALIAS_SYSTEMDEFAULT && request.noDefault)
             return FALSE;
     } else if ((fdwSound & SND_FILENAME) != 0) {
-        request.systemDefault = false;
         request.fileName = pszSound;
     } else {
         return FALSE;
     }
 
+    std::unique_ptr<Playback> playback(new (std::nothrow) Playback);
+    if (playback == nullptr)
+        return FALSE;
+    {
+        const GeneratorGuard guard;
+        if (prepare(request, *playback) != Outcome::Played)
+            return FALSE;
+    }
+    const bool substitute = playback->substitute;
     if ((fdwSound & SND_ASYNC) != 0)
-        return startAsync(std::move(request));
-    return perform(request, nullptr);
+        return startAsync(std::move(playback)) && !substitute ? TRUE : FALSE;
+    const Outcome outcome = writeAll(playback->pcm, playback->source, nullptr);
+    {
+        const GeneratorGuard guard;
+        playback.reset();
+    }
+    return outcome == Outcome::Played && !substitute ? TRUE : FALSE;
 }

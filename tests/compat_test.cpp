@@ -1,0 +1,144 @@
+// The POSIX directory search and Sleep, on real folders and the real clock.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "compat/win32.h"
+#include "support.h"
+
+namespace {
+
+using Listing = std::vector<std::pair<std::string, bool>>;  // name, directory
+
+Listing search(const std::string& pattern)
+{
+    Listing found;
+    WIN32_FIND_DATAA findData;
+    HANDLE handle = FindFirstFileA(pattern.c_str(), &findData);
+    if (handle == INVALID_HANDLE_VALUE)
+        return found;
+    do
+        found.emplace_back(findData.cFileName, (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    while (FindNextFileA(handle, &findData));
+    EXPECT_TRUE(FindClose(handle));
+    return found;
+}
+
+TEST(DirectorySearch, MatchesWavInAnyCaseAndSortsByNameWithoutCase)
+{
+    support::TempDir dir;
+    for (const char* name : {"b.WAV", "a.wav", "A.wav", "C.wav", "_x.wav", ".hidden.wav", "notes.txt", "x.wave",
+                             "wav", ".wav.bak", "d.Wav"})
+        support::writeBytes(dir / name, "");
+
+    EXPECT_EQ(search(dir / "*.wav"), (Listing{{".hidden.wav", false},
+                                              {"_x.wav", false},
+                                              {"A.wav", false},
+                                              {"a.wav", false},
+                                              {"b.WAV", false},
+                                              {"C.wav", false},
+                                              {"d.Wav", false}}));
+    EXPECT_EQ(search(dir / "?.wav").size(), 5u);
+    EXPECT_EQ(search(dir / "*.mp3"), Listing{});
+}
+
+TEST(DirectorySearch, FlagsDirectoriesAndLinksToThemButNothingElse)
+{
+    support::TempDir dir;
+    mkdir((dir / "folder.wav").c_str(), 0700);
+    symlink("folder.wav", (dir / "link-to-folder.wav").c_str());
+    symlink("missing", (dir / "broken.wav").c_str());
+    symlink("loop.wav", (dir / "loop.wav").c_str());
+    mkfifo((dir / "pipe.wav").c_str(), 0600);
+    support::writeBytes(dir / "real.wav", "RIFF");
+    symlink("real.wav", (dir / "link-to-file.wav").c_str());
+
+    EXPECT_EQ(search(dir / "*.wav"), (Listing{{"broken.wav", false},
+                                              {"folder.wav", true},
+                                              {"link-to-file.wav", false},
+                                              {"link-to-folder.wav", true},
+                                              {"loop.wav", false},
+                                              {"pipe.wav", false},
+                                              {"real.wav", false}}));
+}
+
+TEST(DirectorySearch, SearchesTheWorkingFolderAndKeepsNamesAsBytes)
+{
+    support::TempDir dir;
+    const std::vector<std::string> names = {"with space.wav", "quote\"'.wav", "$(touch x).wav", "new\nline.wav",
+                                            "\xff\xfe latin1 \xe9.wav", std::string(251, 'n') + ".wav"};
+    for (const std::string& name : names)
+        support::writeBytes(dir / name, "");
+
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    const Listing found = search("*.wav");
+    char here[4096];
+    const DWORD length = GetCurrentDirectoryA(sizeof here, here);
+    char tiny[4];
+    const DWORD needed = GetCurrentDirectoryA(sizeof tiny, tiny);
+    ASSERT_EQ(chdir(before), 0);
+
+    ASSERT_EQ(found.size(), names.size());
+    for (const std::string& name : names)
+        EXPECT_NE(std::find(found.begin(), found.end(), std::make_pair(name, false)), found.end()) << name;
+    EXPECT_EQ(std::string(here, length), dir.path());
+    EXPECT_EQ(needed, dir.path().size() + 1);
+}
+
+TEST(DirectorySearch, AnEmptyOrMissingFolderFindsNothing)
+{
+    support::TempDir dir;
+    WIN32_FIND_DATAA findData;
+    EXPECT_EQ(FindFirstFileA((dir / "*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(FindFirstFileA((dir / "missing/*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(FindNextFileA(INVALID_HANDLE_VALUE, &findData));
+}
+
+double monotonicMs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+volatile sig_atomic_t interruptions = 0;
+
+TEST(Sleep, WaitsTheWholeTimeThroughSignals)
+{
+    // A handled signal every 5 ms interrupts the wait many times over.
+    struct sigaction action {};
+    action.sa_handler = [](int) { interruptions = interruptions + 1; };
+    sigaction(SIGALRM, &action, nullptr);
+    itimerval every5ms{{0, 5000}, {0, 5000}};
+    setitimer(ITIMER_REAL, &every5ms, nullptr);
+
+    const double start = monotonicMs();
+    Sleep(120);
+    const double elapsed = monotonicMs() - start;
+
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    signal(SIGALRM, SIG_DFL);
+    EXPECT_GT(interruptions, 2);
+    EXPECT_GE(elapsed, 120.0);
+}
+
+TEST(Sleep, ZeroReturnsAtOnce)
+{
+    const double start = monotonicMs();
+    for (int i = 0; i < 1000; ++i)
+        Sleep(0);
+    EXPECT_LT(monotonicMs() - start, 1000.0);
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+// The player's logic against the recording fake of its Win32 part.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include "fake_win32.h"
+#include "lines.h"
+#include "playback.h"
+#include "settings.h"
+
+namespace {
+
+int intervalFor(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "line_player");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return readIntervalMs(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(Interval, OneArgumentIsReadAsSecondsByTheAtoiRule)
+{
+    EXPECT_EQ(intervalFor({"60"}), 60000);
+    EXPECT_EQ(intervalFor({"7s"}), 7000);
+    EXPECT_EQ(intervalFor({"  \t+12"}), 12000);
+    EXPECT_EQ(intervalFor({"0"}), 0);
+    EXPECT_EQ(intervalFor({"abc"}), 0);
+    EXPECT_EQ(intervalFor({""}), 0);
+    EXPECT_EQ(intervalFor({"-5"}), -5000);
+    EXPECT_EQ(intervalFor({"- 5"}), 0);
+}
+
+TEST(Interval, AnyOtherArgumentCountKeepsTheDefault)
+{
+    EXPECT_EQ(intervalFor({}), 300000);
+    EXPECT_EQ(intervalFor({"60", "90"}), 300000);
+    EXPECT_EQ(intervalFor({"1", "2", "3"}), 300000);
+}
+
+TEST(Interval, TheProductWrapsInThirtyTwoBits)
+{
+    EXPECT_EQ(intervalFor({"3000000"}), -1294967296);
+    EXPECT_EQ(intervalFor({"2147483"}), 2147483000);
+    EXPECT_EQ(intervalFor({"2147484"}), INT_MIN + 352);
+}
+
+TEST(Interval, DigitsBeyondThirtyTwoBitsSaturateBeforeTheProduct)
+{
+    EXPECT_EQ(readWholeNumber("2147483647"), INT_MAX);
+    EXPECT_EQ(readWholeNumber("2147483648"), INT_MAX);
+    EXPECT_EQ(readWholeNumber("-2147483648"), INT_MIN);
+    EXPECT_EQ(readWholeNumber("-2147483649"), INT_MIN);
+    EXPECT_EQ(readWholeNumber("99999999999999999999999999"), INT_MAX);
+    EXPECT_EQ(readWholeNumber("000000000000000000000000042"), 42);
+    // INT_MAX * 1000 and INT_MIN * 1000 modulo 2^32.
+    EXPECT_EQ(intervalFor({"99999999999"}), -1000);
+    EXPECT_EQ(intervalFor({"-99999999999"}), 0);
+}
+
+// Allows a little more address space than is in use, then collects a folder
+// far larger than that.
+void collectUnderMemoryCap()
+{
+    std::ifstream status("/proc/self/statm");
+    unsigned long pages = 0;
+    status >> pages;
+    const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + (32u << 20);
+    const rlimit cap{limit, limit};
+    setrlimit(RLIMIT_AS, &cap);
+    fake::generatedFiles = 100u << 20;
+    char** lines = nullptr;
+    int lineCount = 0;
+    collectLines(&lines, &lineCount);
+    std::exit(0);
+}
+
+class Player : public ::testing::Test {
+protected:
+    void SetUp() override { fake::reset(); }
+    void TearDown() override { fake::reset(); }
+
+    void collect()
+    {
+        collectLines(&lines, &lineCount);
+    }
+
+    // Runs the loop until the fake has seen `plays` file plays.
+    void play(int intervalMs, std::size_t plays)
+    {
+        fake::endRunAfter(plays);
+        EXPECT_THROW(playForever(lines, lineCount, intervalMs), fake::EndOfRun);
+    }
+
+    void useNames(const std::vector<std::string>& names)
+    {
+        fake::folder.clear();
+        for (const std::string& name : names)
+            fake::folder.push_back({name, false});
+        collect();
+    }
+
+    char** lines = nullptr;
+    int lineCount = 0;
+};
+
+TEST_F(Player, CollectsFileNamesInSearchOrderAsCopies)
+{
+    const std::string longName = std::string(255, 'x') + ".wav";  // 259 characters
+    fake::folder = {{"b.wav", false}, {"x.wav", true}, {"A.WAV", false}, {longName, false}, {"a.wav", false}};
+    collect();
+
+    EXPECT_EQ(fake::patterns, std::vector<std::string>{"*.wav"});
+    ASSERT_EQ(lineCount, 4);
+    EXPECT_STREQ(lines[0], "b.wav");
+    EXPECT_STREQ(lines[1], "A.WAV");
+    EXPECT_STREQ(lines[2], longName.c_str());
+    EXPECT_STREQ(lines[3], "a.wav");
+
+    // Each name is its own copy: the search record is reused for every entry.
+    std::set<const char*> distinct(lines, lines + lineCount);
+    EXPECT_EQ(distinct.size(), 4u);
+}
+
+TEST_F(Player, FindsNothingWhenOnlyDirectoriesMatch)
+{
+    fake::folder = {{"x.wav", true}};
+    collect();
+    EXPECT_EQ(lineCount, 0);
+    EXPECT_EQ(lines, nullptr);
+
+    fake::folder.clear();
+    collect();
+    EXPECT_EQ(lineCount, 0);
+    EXPECT_EQ(lines, nullptr);
+}
+
+TEST_F(Player, RunningOutOfMemoryWhileCollectingIsAClearError)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    EXPECT_EXIT(collectUnderMemoryCap(), ::testing::ExitedWithCode(1), "Не хватает памяти");
+}
+
+TEST_F(Player, DrawsWithSeed42ThenWaitsThenPlaysSynchronously)
+{
+    useNames({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    play(60000, 40);
+
+    std::srand(42);
+    ASSERT_EQ(fake::calls.size(), 80u);
+    for (std::size_t turn = 0; turn < 40; ++turn) {
+        const fake::Call& wait = fake::calls[2 * turn];
+        const fake::Call& sound = fake::calls[2 * turn + 1];
+        EXPECT_EQ(wait.kind, fake::Call::Wait);
+        EXPECT_EQ(wait.milliseconds, 60000u);
+        EXPECT_EQ(sound.kind, fake::Call::Play);
+        EXPECT_EQ(sound.flags, static_cast<DWORD>(SND_FILENAME));
+        EXPECT_EQ(sound.name, lines[std::rand() % 5]) << "turn " << turn;
+    }
+}
+
+TEST_F(Player, TwoRunsOverTheSameListPlayTheSameSequence)
+{
+    useNames({"one.wav", "two.wav", "three.wav", "four.wav"});
+    play(0, 100);
+    const std::vector<std::string> first = fake::playedNames();
+    std::srand(7);  // whatever happened to the generator between runs
+    play(0, 100);
+    EXPECT_EQ(fake::playedNames(), first);
+}
+
+TEST_F(Player, DrawsBeforeWaiting)
+{
+    // Reseeding inside the wait tells the order apart: a turn drawn before
+    // its wait takes the value before the reseed.
+    useNames({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav", "f.wav", "g.wav"});
+    fake::onSleep = [] { std::srand(1000); };
+    play(1000, 3);
+
+    std::srand(42);
+    const int firstPick = std::rand() % 7;
+    std::srand(1000);
+    const int laterPick = std::rand() % 7;
+    ASSERT_NE(firstPick, laterPick) << "the two seeds must give different picks to tell the order";
+    const std::vector<std::string> names = fake::playedNames();
+    EXPECT_EQ(names, (std::vector<std::string>{lines[firstPick], lines[laterPick], lines[laterPick]}));
+}
+
+TEST_F(Player, EveryLineComesUpAndASingleLineAlwaysPlays)
+{
+    useNames({"a.wav", "b.wav", "c.wav"});
+    play(0, 100);
+    const std::vector<std::string> names = fake::playedNames();
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"a.wav", "b.wav", "c.wav"}));
+
+    lines = nullptr;
+    lineCount = 0;
+    useNames({"only.wav"});
+    play(0, 20);
+    EXPECT_EQ(fake::playedNames(), std::vector<std::string>(20, "only.wav"));
+}
+
+TEST_F(Player, ANegativeIntervalIsWaitedAsAnUnsignedCount)
+{
+    useNames({"a.wav"});
+    play(-5000, 1);
+    ASSERT_FALSE(fake::calls.empty());
+    EXPECT_EQ(fake::calls[0].milliseconds, 4294962296u);
+
+    play(intervalFor({"3000000"}), 1);
+    EXPECT_EQ(fake::calls[0].milliseconds, 3000000000u);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// Calls the POSIX PlaySoundA or Sleep once, the way the player does, so that
+// tests and benchmarks can run each in a process of its own (with its own
+// ALSA configuration) and read the result from the exit status.
+//   sound_probe play FILE         PlaySoundA(FILE, NULL, SND_FILENAME): 0 TRUE, 1 FALSE
+//   sound_probe chime-then-play FILE  the start-up sound (async), then FILE
+//   sound_probe keeps-generator FILE  plays FILE between srand(42) and
+//                                 the first rand(): 0 when that draw is
+//                                 untouched by the play, 1 otherwise
+//   sound_probe sleep MS          Sleep(MS)
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "compat/win32.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: sound_probe play|chime-then-play|sleep ARGUMENT\n");
+        return 2;
+    }
+    if (std::strcmp(argv[1], "sleep") == 0) {
+        Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
+        return 0;
+    }
+    if (std::strcmp(argv[1], "keeps-generator") == 0) {
+        std::srand(42);
+        const int expected = std::rand();
+        std::srand(42);
+        PlaySoundA(argv[2], nullptr, SND_FILENAME);
+        return std::rand() == expected ? 0 : 1;
+    }
+    if (std::strcmp(argv[1], "chime-then-play") == 0)
+        PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
+                   SND_ALIAS_ID | SND_ASYNC);
+    else if (std::strcmp(argv[1], "play") != 0)
+        return 2;
+    return PlaySoundA(argv[2], nullptr, SND_FILENAME) ? 0 : 1;
+}

@@ -1,0 +1,229 @@
+#include "support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace support {
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/line_player.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : 0; }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+void writeTone(const std::string& path, double frequency, double seconds, int rate, int format, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> samples(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
+                = (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
+    sf_writef_double(file, samples.data(), static_cast<sf_count_t>(frames));
+    sf_close(file);
+}
+
+void makeFolders(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0700);
+        if (slash == std::string::npos)
+            break;
+    }
+}
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+Child start(const std::vector<std::string>& argv, const std::string& folder,
+            const std::map<std::string, std::string>& env)
+{
+    static int serial = 0;
+    Child child;
+    const std::string stem = "/tmp/line_player_child." + std::to_string(getpid()) + "." + std::to_string(++serial);
+    child.outPath = stem + ".out";
+    child.errPath = stem + ".err";
+
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals != nullptr)
+            environment[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
+    }
+    for (const auto& [name, value] : env) {
+        if (value.empty())
+            environment.erase(name);
+        else
+            environment[name] = value;
+    }
+    std::vector<std::string> envStrings;
+    for (const auto& [name, value] : environment)
+        envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (std::string& arg : args)
+        argp.push_back(arg.data());
+    argp.push_back(nullptr);
+
+    child.pid = fork();
+    if (child.pid == 0) {
+        const int out = open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int none = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0)
+            _exit(126);
+        dup2(none, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        // The child starts with the default action for every signal.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        execve(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
+    if (child.pid < 0)
+        throw std::runtime_error("fork failed");
+    return child;
+}
+
+Ending wait(const Child& child, int timeoutMs)
+{
+    Ending ending;
+    int status = 0;
+    pid_t done = 0;
+    for (int waited = 0; (done = waitpid(child.pid, &status, WNOHANG)) == 0 && waited < timeoutMs; waited += 5)
+        sleepThenCheck(5);
+    if (done == 0) {
+        kill(child.pid, SIGKILL);
+        waitpid(child.pid, &status, 0);
+    } else {
+        ending.finished = true;
+    }
+    if (WIFEXITED(status))
+        ending.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        ending.signal = WTERMSIG(status);
+    ending.out = readBytes(child.outPath);
+    ending.err = readBytes(child.errPath);
+    unlink(child.outPath.c_str());
+    unlink(child.errPath.c_str());
+    return ending;
+}
+
+Ending run(const std::vector<std::string>& argv, const std::string& folder,
+           const std::map<std::string, std::string>& env, int timeoutMs)
+{
+    return wait(start(argv, folder, env), timeoutMs);
+}
+
+bool sleepThenCheck(int milliseconds)
+{
+    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+    return true;
+}
+
+AlsaRig::AlsaRig(Kind kind)
+{
+    std::string config;
+    if (kind == NoDevice) {
+        config = "pcm.!default { type hw card 31 }\nctl.!default { type hw card 31 }\n";
+    } else {
+        mkdir((dir_ / "caps").c_str(), 0700);
+        // Each stream is piped to its own file, named with the stream's rate,
+        // channels and format (the plug-in fills in %r %c %f) after the pid
+        // of the shell that the plug-in forks for it, which orders them.
+        writeBytes(dir_ / "save.sh",
+                   "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(printf %010d $$)_$1_$2_$3.raw\"\n");
+        chmod((dir_ / "save.sh").c_str(), 0700);
+        config = "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|" + (dir_ / "save.sh")
+                 + " %r %c %f\"\n  format \"raw\"\n}\n";
+    }
+    writeBytes(dir_ / ".asoundrc", config);
+}
+
+std::map<std::string, std::string> AlsaRig::env() const
+{
+    return {{"HOME", dir_.path()}, {"XDG_DATA_HOME", dir_ / "share"}, {"XDG_DATA_DIRS", dir_ / "none"}};
+}
+
+std::vector<Capture> AlsaRig::captures() const
+{
+    std::vector<std::string> names;
+    if (DIR* folder = opendir((dir_ / "caps").c_str())) {
+        while (const dirent* entry = readdir(folder))
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<Capture> captures;
+    for (const std::string& name : names) {
+        // <pid>_<rate>_<channels>_<format>.raw
+        Capture capture;
+        std::istringstream fields(name);
+        std::string stamp, rate, channels;
+        std::getline(fields, stamp, '_');
+        std::getline(fields, rate, '_');
+        std::getline(fields, channels, '_');
+        std::getline(fields, capture.format);
+        capture.format = capture.format.substr(0, capture.format.size() - 4);
+        capture.rate = static_cast<unsigned>(std::stoul(rate));
+        capture.channels = static_cast<unsigned>(std::stoul(channels));
+        capture.samples = readBytes(dir_ / "caps/" + name);
+        captures.push_back(capture);
+    }
+    return captures;
+}
+
+}  // namespace support

@@ -1,0 +1,103 @@
+// Helpers for tests that use real folders, real recordings and real
+// processes: temporary folders, WAV files, child processes, and the ALSA
+// file rig that captures what a process sends to the "default" device.
+#pragma once
+
+#include <sndfile.h>
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace support {
+
+// A folder that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Writes a sine tone as a sound file of the given libsndfile format.
+void writeTone(const std::string& path, double frequency, double seconds, int rate = 8000,
+               int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, int channels = 1);
+// Makes a folder and any missing parents (like mkdir -p).
+void makeFolders(const std::string& path);
+void writeBytes(const std::string& path, const std::string& bytes);
+std::string readBytes(const std::string& path);
+
+// A child process with its own working folder and environment; its standard
+// output and error go to files.
+struct Child {
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+};
+
+struct Ending {
+    bool finished = false;  // false: still running when the time was up (then killed)
+    int exitCode = -1;      // when it exited
+    int signal = 0;         // when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+// Starts argv[0] (no shell) in folder with the environment of this process
+// changed by env (an empty value removes the variable).
+Child start(const std::vector<std::string>& argv, const std::string& folder,
+            const std::map<std::string, std::string>& env = {});
+// Waits up to timeoutMs for the child to end; kills it after that.
+Ending wait(const Child& child, int timeoutMs);
+// Runs to the end (or timeoutMs).
+Ending run(const std::vector<std::string>& argv, const std::string& folder,
+           const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+// Polls until predicate holds or timeoutMs passes; returns whether it held.
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs);
+bool sleepThenCheck(int milliseconds);
+
+// One play captured by the rig: the stream's rate, channels, ALSA sample
+// format name, and the raw samples (padded to whole device periods).
+struct Capture {
+    unsigned rate = 0;
+    unsigned channels = 0;
+    std::string format;
+    std::string samples;
+};
+
+// ALSA rig: HOME with an .asoundrc that sends the "default" device to files,
+// one per stream, in order, or (deviceless) to a card that does not exist.
+class AlsaRig {
+public:
+    enum Kind { Capturing, NoDevice };
+    explicit AlsaRig(Kind kind = Capturing);
+    // The environment for a process that is to use the rig: HOME, and no
+    // sound theme, so that the default sound is the built-in chime.
+    std::map<std::string, std::string> env() const;
+    std::vector<Capture> captures() const;
+    const std::string& home() const { return dir_.path(); }
+
+private:
+    TempDir dir_;
+};
+
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs)
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (predicate())
+            return true;
+        sleepThenCheck(20);
+    }
+    return predicate();
+}
+
+}  // namespace support
