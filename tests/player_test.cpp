@@ -87,7 +87,21 @@ void collectUnderMemoryCap()
 class Player : public ::testing::Test {
 protected:
     void SetUp() override { fake::reset(); }
-    void TearDown() override { fake::reset(); }
+    void TearDown() override
+    {
+        fake::reset();
+        release();
+    }
+
+    // The player keeps its list for the whole run; a test gives it back.
+    void release()
+    {
+        for (int i = 0; i < lineCount; ++i)
+            std::free(lines[i]);
+        std::free(static_cast<void*>(lines));
+        lines = nullptr;
+        lineCount = 0;
+    }
 
     void collect()
     {
@@ -103,6 +117,7 @@ protected:
 
     void useNames(const std::vector<std::string>& names)
     {
+        release();
         fake::folder.clear();
         for (const std::string& name : names)
             fake::folder.push_back({name, false});
@@ -204,8 +219,6 @@ TEST_F(Player, EveryLineComesUpAndASingleLineAlwaysPlays)
     const std::vector<std::string> names = fake::playedNames();
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), (std::set<std::string>{"a.wav", "b.wav", "c.wav"}));
 
-    lines = nullptr;
-    lineCount = 0;
     useNames({"only.wav"});
     play(0, 20);
     EXPECT_EQ(fake::playedNames(), std::vector<std::string>(20, "only.wav"));

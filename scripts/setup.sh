@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that line_player needs and that are missing.
+#   scripts/setup.sh          to build and run the player
+#   scripts/setup.sh --tests  also what the tests, benchmarks and Windows build need
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libsndfile1-dev libasound2-dev
+  libasound2-plugins   # ALSA's "default" device reaches PulseAudio or PipeWire
+)
+if [[ "${1:-}" == "--tests" ]]; then
+  packages+=(
+    libgtest-dev
+    alsa-utils sox time                       # benchmarks: aplay as the peer, test recordings
+    pulseaudio pulseaudio-utils               # a real-time sound server with a null sink
+    locales                                   # localedef, for a Windows-1251 locale
+    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 wine64
+  )
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
