@@ -81,7 +81,7 @@ std::string readBytes(const std::string& path)
 }
 
 Child start(const std::vector<std::string>& argv, const std::string& folder,
-            const std::map<std::string, std::string>& env)
+            const std::map<std::string, std::string>& env, bool outputToPipe)
 {
     static int serial = 0;
     Child child;
@@ -114,9 +114,12 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
         argp.push_back(arg.data());
     argp.push_back(nullptr);
 
+    int pipeEnds[2] = {-1, -1};
+    if (outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     child.pid = fork();
     if (child.pid == 0) {
-        const int out = open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = outputToPipe ? pipeEnds[1] : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int none = open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0)
@@ -132,7 +135,23 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
     }
     if (child.pid < 0)
         throw std::runtime_error("fork failed");
+    if (outputToPipe) {
+        close(pipeEnds[1]);
+        child.outPipe = pipeEnds[0];
+        fcntl(child.outPipe, F_SETFL, O_NONBLOCK);
+    }
     return child;
+}
+
+std::string outputSoFar(const Child& child, std::string& received)
+{
+    if (child.outPipe < 0)
+        return readBytes(child.outPath);
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
+        received.append(buffer, static_cast<std::size_t>(got));
+    return received;
 }
 
 Ending wait(const Child& child, int timeoutMs)
@@ -152,7 +171,16 @@ Ending wait(const Child& child, int timeoutMs)
         ending.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status))
         ending.signal = WTERMSIG(status);
-    ending.out = readBytes(child.outPath);
+    if (child.outPipe >= 0) {
+        fcntl(child.outPipe, F_SETFL, 0);
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
+            ending.out.append(buffer, static_cast<std::size_t>(got));
+        close(child.outPipe);
+    } else {
+        ending.out = readBytes(child.outPath);
+    }
     ending.err = readBytes(child.errPath);
     unlink(child.outPath.c_str());
     unlink(child.errPath.c_str());
@@ -224,6 +252,74 @@ std::vector<Capture> AlsaRig::captures() const
         captures.push_back(capture);
     }
     return captures;
+}
+
+PulseRig::PulseRig()
+{
+    mkdir((dir_ / "runtime").c_str(), 0700);
+    mkdir((dir_ / "home").c_str(), 0700);
+    server_ = start({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                     "--load=module-null-sink sink_name=rig", "--load=module-native-protocol-unix",
+                     "--load=module-always-sink"},
+                    dir_.path(), env());
+    running_ = eventually([&] { return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0; },
+                          15000);
+    if (!running_)
+        return;
+    run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
+    // The recorder runs for the rig's whole life: a null sink with nothing to
+    // play hands its monitor's first samples over only after a while.
+    recorder_ = start({"/usr/bin/parec", "-d", "rig.monitor", "--raw", "--format=s16le", "--rate=44100",
+                       "--channels=1", "--latency-msec=20"},
+                      dir_.path(), env());
+    running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
+}
+
+PulseRig::~PulseRig()
+{
+    if (recorder_.pid > 0) {
+        kill(recorder_.pid, SIGINT);
+        wait(recorder_, 5000);
+    }
+    kill(server_.pid, SIGTERM);
+    wait(server_, 5000);
+}
+
+std::map<std::string, std::string> PulseRig::env() const
+{
+    return {{"XDG_RUNTIME_DIR", dir_ / "runtime"}, {"HOME", dir_ / "home"}, {"PULSE_SERVER", ""},
+            {"XDG_DATA_HOME", dir_ / "home"}, {"XDG_DATA_DIRS", dir_ / "none"}};
+}
+
+void PulseRig::startRecording()
+{
+    recordingFrom_ = readBytes(recorder_.outPath).size() / sizeof(short);
+}
+
+std::vector<short> PulseRig::stopRecording()
+{
+    // What the sink has played reaches the recorder within its latency.
+    sleepThenCheck(300);
+    const std::string bytes = readBytes(recorder_.outPath);
+    const std::size_t total = bytes.size() / sizeof(short);
+    std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);
+    std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
+    return samples;
+}
+
+std::vector<std::string> PulseRig::streams() const
+{
+    // The application names of the sink inputs: what is playing now.
+    const Ending listing = run({"/usr/bin/pactl", "list", "sink-inputs"}, dir_.path(), env(), 5000);
+    std::vector<std::string> names;
+    std::istringstream lines(listing.out);
+    const std::string key = "application.name = \"";
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(key);
+        if (at != std::string::npos)
+            names.push_back(line.substr(at + key.size(), line.rfind('"') - at - key.size()));
+    }
+    return names;
 }
 
 }  // namespace support

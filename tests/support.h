@@ -38,8 +38,9 @@ std::string readBytes(const std::string& path);
 // output and error go to files.
 struct Child {
     pid_t pid = -1;
-    std::string outPath;
+    std::string outPath;  // standard output, unless it goes to a pipe
     std::string errPath;
+    int outPipe = -1;     // the reading end, when standard output is a pipe
 };
 
 struct Ending {
@@ -52,9 +53,14 @@ struct Ending {
 
 // Starts argv[0] (no shell) in folder with the environment of this process
 // changed by env (an empty value removes the variable).
+// With outputToPipe, standard output is a pipe (so fully buffered).
 Child start(const std::vector<std::string>& argv, const std::string& folder,
-            const std::map<std::string, std::string>& env = {});
-// Waits up to timeoutMs for the child to end; kills it after that.
+            const std::map<std::string, std::string>& env = {}, bool outputToPipe = false);
+// Standard output so far: the file's content, or what the pipe has brought
+// up to now (kept in received).
+std::string outputSoFar(const Child& child, std::string& received);
+// Waits up to timeoutMs for the child to end; kills it after that. From a
+// pipe, `out` holds what outputSoFar has not already taken.
 Ending wait(const Child& child, int timeoutMs);
 // Runs to the end (or timeoutMs).
 Ending run(const std::vector<std::string>& argv, const std::string& folder,
@@ -87,6 +93,33 @@ public:
 
 private:
     TempDir dir_;
+};
+
+// A PulseAudio server of its own with a null sink "rig" that is the default
+// sink, like a desktop's sound server (a real-time sink). ALSA's "default"
+// device reaches it through the PulseAudio plug-in for any process given
+// env(). What reaches the sink can be recorded.
+class PulseRig {
+public:
+    PulseRig();
+    ~PulseRig();
+    PulseRig(const PulseRig&) = delete;
+    PulseRig& operator=(const PulseRig&) = delete;
+    bool running() const { return running_; }
+    std::map<std::string, std::string> env() const;
+    // What reached the sink between the two calls, as 44100 Hz mono 16-bit
+    // samples (the sink's monitor is recorded all the time).
+    void startRecording();
+    std::vector<short> stopRecording();
+    // The names of the streams playing into the server now.
+    std::vector<std::string> streams() const;
+
+private:
+    TempDir dir_;
+    Child server_;
+    Child recorder_;
+    std::size_t recordingFrom_ = 0;
+    bool running_ = false;
 };
 
 template <typename Predicate>

@@ -30,10 +30,10 @@ namespace {
 
 // Frames go to the device in blocks of at most this many bytes, so memory
 // does not grow with the file.
-constexpr std::size_t blockBytes = 64 * 1024;
+constexpr std::size_t blockBytes = 16 * 1024;
 // Device buffer: large enough to ride out scheduling hiccups, small enough
 // for a stop to take effect at once (the buffer is dropped).
-constexpr unsigned deviceLatencyUs = 500000;
+constexpr unsigned deviceLatencyUs = 2000000;
 
 enum class Outcome { Played, Stopped, NoDevice, Unplayable };
 
@@ -200,6 +200,11 @@ Outcome writeAll(snd_pcm_t* pcm, Source& source, const std::atomic<bool>* stop)
             left -= static_cast<std::size_t>(written);
         }
     }
+
+    // A sound shorter than the device buffer has not started by itself yet;
+    // start it, so that the wait below (not a drain) covers its playing.
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
+        snd_pcm_start(pcm);
 
     if (stop != nullptr) {
         // Wait for the tail while watching the stop flag.

@@ -1,0 +1,125 @@
+// The built program on a real-time sound server (PulseAudio with a null
+// sink): what a listener hears.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+constexpr int rate = 44100;
+constexpr std::size_t block = rate / 100;  // 10 ms
+
+// The level of one frequency in a block of samples (Goertzel over a Hann
+// window), relative to a full-scale sine.
+double level(const std::vector<short>& samples, std::size_t start, double frequency)
+{
+    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+    double previous = 0, beforePrevious = 0;
+    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
+        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return std::sqrt(power) / (block / 4.0);
+}
+
+// Whether the chime (its notes E6 and C6) sounds in the block at start.
+bool chimeIn(const std::vector<short>& samples, std::size_t start)
+{
+    return level(samples, start, 1318.51) > 0.02 || level(samples, start, 1046.5) > 0.02;
+}
+
+// The blocks in which a tone of the given frequency sounds.
+std::vector<std::size_t> blocksWith(const std::vector<short>& heard, double frequency)
+{
+    std::vector<std::size_t> found;
+    for (std::size_t start = 0; start + block <= heard.size(); start += block)
+        if (level(heard, start, frequency) > 0.2)
+            found.push_back(start);
+    return found;
+}
+
+class StartupSound : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!rig.running())
+            GTEST_SKIP() << "no PulseAudio server could be started";
+    }
+    support::PulseRig rig;
+    support::TempDir folder;
+};
+
+TEST_F(StartupSound, PlaysWhileTheMessagesAreAlreadyPrinted)
+{
+    support::writeTone(folder / "line.wav", 300, 0.5, rate);
+    rig.startRecording();
+    const support::Child child = support::start({LINE_PLAYER, "100"}, folder.path(), rig.env());
+    std::string received;
+    ASSERT_TRUE(support::eventually(
+        [&] { return support::outputSoFar(child, received).find("dream!") != std::string::npos; }, 10000));
+    // All messages are out, and the start-up sound is still playing.
+    const std::vector<std::string> playing = rig.streams();
+    // Then it ends, and its stream is closed during the wait.
+    const bool closed = support::eventually([&] { return rig.streams().empty(); }, 5000);
+    kill(child.pid, SIGINT);
+    support::wait(child, 5000);
+    const std::vector<short> heard = rig.stopRecording();
+
+    EXPECT_EQ(playing, std::vector<std::string>{"ALSA plug-in [line_player]"});
+    EXPECT_TRUE(closed) << "the start-up sound should have ended and been closed";
+    std::size_t chimeBlocks = 0;
+    for (std::size_t start = 0; start + block <= heard.size(); start += block)
+        chimeBlocks += chimeIn(heard, start) ? 1 : 0;
+    EXPECT_GT(chimeBlocks, 20u) << "the start-up sound did not reach the sink";
+}
+
+TEST_F(StartupSound, IsStoppedByTheFirstLineWithNoInterval)
+{
+    support::writeTone(folder / "line.wav", 300, 1.0, rate);
+    rig.startRecording();
+    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
+    support::sleepThenCheck(2500);
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::wait(child, 5000);
+    const std::vector<short> heard = rig.stopRecording();
+    EXPECT_EQ(ending.signal, SIGINT);
+
+    // Inside the blocks where the line sounds no chime may sound.
+    const std::vector<std::size_t> lineBlocks = blocksWith(heard, 300);
+    ASSERT_GT(lineBlocks.size(), 50u) << "the line was not heard";
+    std::size_t overlapping = 0;
+    for (std::size_t i = 2; i + 2 < lineBlocks.size(); ++i)
+        overlapping += chimeIn(heard, lineBlocks[i]) ? 1 : 0;
+    EXPECT_EQ(overlapping, 0u) << "the start-up sound went on under the line";
+}
+
+TEST_F(StartupSound, ShortAndLongLinesAreHeardWhole)
+{
+    // Shorter and longer than the sound layer's device buffer.
+    for (const double seconds : {0.3, 2.5}) {
+        SCOPED_TRACE(seconds);
+        support::TempDir lines;
+        support::writeTone(lines / "line.wav", 300, seconds, rate);
+        rig.startRecording();
+        const support::Child child = support::start({LINE_PLAYER, "0"}, lines.path(), rig.env());
+        support::sleepThenCheck(static_cast<int>(seconds * 1000) + 1500);
+        kill(child.pid, SIGINT);
+        support::wait(child, 5000);
+        const std::vector<short> heard = rig.stopRecording();
+        // With no interval the line repeats back to back: at least one whole
+        // play is heard.
+        const std::size_t expectedBlocks = static_cast<std::size_t>(seconds * 100);
+        EXPECT_GE(blocksWith(heard, 300).size(), expectedBlocks - 2);
+    }
+}
+
+}  // namespace
