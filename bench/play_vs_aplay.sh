@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # CPU time and peak memory of one PlaySoundA against aplay on the same file,
-# side by side, through ALSA's file plug-in into /dev/null (not real time,
-# so the figures are the cost of decoding and writing, not of waiting).
+# side by side:
+#  - through ALSA's file plug-in into /dev/null (not real time: the cost of
+#    decoding and writing), for a 10-minute and a 1 GiB recording;
+#  - through a PulseAudio server with a null sink (real time, as on a
+#    desktop), for a 60-second recording;
+# then the CPU that a 10-second Sleep costs.
 #   bench/play_vs_aplay.sh [BUILD_DIR]     (default build/default)
-# Makes a 10-minute and a 1 GiB 44.1 kHz stereo 16-bit recording in a
-# temporary folder first (about 1.2 GB of disk).
+# Needs about 1.2 GB of disk in the temporary folder and 3 minutes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/default}
@@ -12,30 +15,49 @@ probe=$build/tests/sound_probe
 [[ -x $probe ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server=
+trap '[[ -n $server ]] && kill "$server"; rm -rf "$work"' EXIT
 printf 'pcm.!default {\n  type file\n  slave.pcm "null"\n  file "/dev/null"\n  format "raw"\n}\n' > "$work/.asoundrc"
 
 sox -n -r 44100 -c 2 -b 16 "$work/ten_minutes.wav" synth 600 sine 440 sine 660 vol 0.5
 sox "$work/ten_minutes.wav" "$work/one_gib.wav" repeat 9   # 100 minutes, 1.06 GB
+sox "$work/ten_minutes.wav" "$work/one_minute.wav" trim 0 60
 
-measure() {  # prints: user+sys seconds, peak RSS KiB (best of three runs)
-  for run in 1 2 3; do
-    HOME=$work "$build/bench/rusage_run" "$@" 2>/dev/null || true
+measure() {  # prints: user+sys seconds, peak RSS KiB (best of $runs runs)
+  for ((run = 0; run < runs; run++)); do
+    HOME=$home "$build/bench/rusage_run" "$@" 2>/dev/null || true
   done | sort -n | head -n 1
 }
 
-printf '%-12s %-12s %10s %16s %10s\n' file player "cpu s" "cpu us/audio s" "peak KiB"
-for file in ten_minutes one_gib; do
-  seconds=$(soxi -D "$work/$file.wav")
+compare() {  # FILE: one line per player
+  local seconds cpu rss
+  seconds=$(soxi -D "$work/$1.wav")
   for player in line_player aplay; do
     if [[ $player == aplay ]]; then
-      read -r cpu rss < <(measure aplay -q "$work/$file.wav")
+      read -r cpu rss < <(measure aplay -q "$work/$1.wav")
     else
-      read -r cpu rss < <(measure "$probe" play "$work/$file.wav")
+      read -r cpu rss < <(measure "$probe" play "$work/$1.wav")
     fi
-    printf '%-12s %-12s %10s %16.1f %10s\n' "$file" "$player" "$cpu" \
+    printf '%-12s %-12s %10s %16.1f %10s\n' "$1" "$player" "$cpu" \
       "$(echo "$cpu * 1000000 / $seconds" | bc -l)" "$rss"
   done
-done
+}
+
+printf '%-12s %-12s %10s %16s %10s\n' recording player "cpu s" "cpu us/audio s" "peak KiB"
+echo "ALSA file plug-in into /dev/null (best of 3 runs)"
+home=$work runs=3
+compare ten_minutes
+compare one_gib
+
+echo
+echo "PulseAudio null sink, real time (one run each)"
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/pulse_home"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+  --load="module-null-sink sink_name=rig" --load="module-native-protocol-unix" >/dev/null 2>&1 &
+server=$!
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
+home=$work/pulse_home runs=1
+compare one_minute
 echo
 "$build/bench/idle_cpu" 10000

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the Linux build, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: the Windows executables (32- and 64-bit,
+# the 64-bit one run under Wine), the Linux build, and the Linux tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/setup.sh --tests
+
+for preset in mingw-i686 mingw-x64; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
 
 for preset in default asan; do
   echo "== $preset"
