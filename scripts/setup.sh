@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that line_player needs and that are missing.
-#   scripts/setup.sh          to build and run the player
-#   scripts/setup.sh --tests  also what the tests, benchmarks and Windows build need
+#   scripts/setup.sh            to build and run the player
+#   scripts/setup.sh --windows  to cross-build the Windows executables
+#   scripts/setup.sh --tests    all of that, and what the tests and benchmarks need
 set -euo pipefail
 
 packages=(
@@ -9,15 +10,18 @@ packages=(
   libsndfile1-dev libasound2-dev
   libasound2-plugins   # ALSA's "default" device reaches PulseAudio or PipeWire
 )
-if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(
-    libgtest-dev
-    alsa-utils sox time                       # benchmarks: aplay as the peer, test recordings
-    pulseaudio pulseaudio-utils               # a real-time sound server with a null sink
-    locales                                   # localedef, for a Windows-1251 locale
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 wine64
-  )
-fi
+windows=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686)
+case "${1:-}" in
+  --windows) packages+=("${windows[@]}") ;;
+  --tests)
+    packages+=(
+      "${windows[@]}" wine64                  # the 64-bit Windows build runs under Wine
+      libgtest-dev
+      pulseaudio pulseaudio-utils             # a real-time sound server with a null sink
+      locales                                 # localedef, for a Windows-1251 locale
+      alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
+    ) ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
