@@ -84,10 +84,12 @@ TEST_F(StartupSound, PlaysWhileTheMessagesAreAlreadyPrinted)
 
 TEST_F(StartupSound, IsStoppedByTheFirstLineWithNoInterval)
 {
-    support::writeTone(folder / "line.wav", 300, 1.0, rate);
+    // One long line, ended during its first play: the blocks it sounds in
+    // are one stretch.
+    support::writeTone(folder / "line.wav", 300, 4.0, rate);
     rig.startRecording();
     const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
-    support::sleepThenCheck(2500);
+    support::sleepThenCheck(3000);
     kill(child.pid, SIGINT);
     const support::Ending ending = support::wait(child, 5000);
     const std::vector<short> heard = rig.stopRecording();
@@ -96,8 +98,10 @@ TEST_F(StartupSound, IsStoppedByTheFirstLineWithNoInterval)
     // Inside the blocks where the line sounds no chime may sound.
     const std::vector<std::size_t> lineBlocks = blocksWith(heard, 300);
     ASSERT_GT(lineBlocks.size(), 50u) << "the line was not heard";
+    // Its first blocks aside: what the server had already mixed of the
+    // start-up sound when it was stopped may still be heard.
     std::size_t overlapping = 0;
-    for (std::size_t i = 2; i + 2 < lineBlocks.size(); ++i)
+    for (std::size_t i = 3; i + 2 < lineBlocks.size(); ++i)
         overlapping += chimeIn(heard, lineBlocks[i]) ? 1 : 0;
     EXPECT_EQ(overlapping, 0u) << "the start-up sound went on under the line";
 }
