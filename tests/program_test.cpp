@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "support.h"
@@ -84,6 +86,87 @@ TEST(Program, EndsAtOnceOnSigintDuringTheWait)
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(playedRates(rig), std::vector<unsigned>{});
+}
+
+// A RIFF WAVE header with the given fields, then `payload`.
+std::string wav(unsigned format, unsigned channels, unsigned rate, unsigned bits, std::uint32_t dataBytes,
+                const std::string& payload, std::uint32_t riffBytes = 0)
+{
+    std::string out;
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    auto u16 = [&](unsigned v) {
+        out += static_cast<char>(v & 0xFF);
+        out += static_cast<char>((v >> 8) & 0xFF);
+    };
+    out += "RIFF";
+    u32(riffBytes != 0 ? riffBytes : static_cast<std::uint32_t>(36 + payload.size()));
+    out += "WAVEfmt ";
+    u32(16);
+    u16(format);
+    u16(channels);
+    u32(rate);
+    u32(rate * channels * bits / 8);
+    u16(channels * bits / 8);
+    u16(bits);
+    out += "data";
+    u32(dataBytes);
+    return out + payload;
+}
+
+TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
+{
+    support::TempDir dir;
+    support::writeTone(dir / "good.wav", 440, 0.05, 8000);
+    support::writeTone(dir / "doomed.wav", 440, 0.05, 16000);
+    const std::string samples(800, '\x10');
+    support::writeBytes(dir / "zero-bytes.wav", "");
+    support::writeBytes(dir / "text.wav", "Not a recording.\n");
+    support::writeBytes(dir / "no-channels.wav", wav(1, 0, 8000, 16, 800, samples));
+    support::writeBytes(dir / "no-rate.wav", wav(1, 1, 0, 16, 800, samples));
+    support::writeBytes(dir / "huge-rate.wav", wav(1, 1, 0xFFFFFFF0u, 16, 800, samples));
+    support::writeBytes(dir / "many-channels.wav", wav(1, 65535, 8000, 16, 800, samples));
+    support::writeBytes(dir / "data-past-the-end.wav", wav(1, 1, 8000, 16, 0xFFFFFFF0u, samples));
+    support::writeBytes(dir / "huge-riff.wav", wav(1, 1, 8000, 16, 800, samples, 0xFFFFFFFFu));
+    support::writeBytes(dir / "odd-format.wav", wav(0x7777, 1, 8000, 16, 800, samples));
+    mkfifo((dir / "fifo.wav").c_str(), 0600);
+    symlink("/dev/zero", (dir / "device.wav").c_str());
+    symlink("loop.wav", (dir / "loop.wav").c_str());
+    // Names a shell would act on, and bytes that are not UTF-8: each holds a
+    // playable recording at 11025 Hz.
+    for (const std::string name : {"with space.wav", "quote\"'.wav", "$(touch pwned).wav", "new\nline.wav",
+                                   "`touch pwned`;.wav", "\xff\xfe\xe9.wav"})
+        support::writeTone(dir / name, 440, 0.05, 11025);
+
+    support::AlsaRig rig;
+    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
+    const auto playedAtLeast = [&](std::size_t plays) {
+        return support::eventually([&] { return rig.captures().size() >= plays; }, 30000);
+    };
+    EXPECT_TRUE(playedAtLeast(200));
+    // Recordings change under the running player.
+    unlink((dir / "doomed.wav").c_str());
+    support::writeBytes(dir / "good.wav", support::readBytes(dir / "good.wav").substr(0, 20));
+    support::writeBytes(dir / "with space.wav", std::string(5000, '\x7f'));
+    const std::size_t before = rig.captures().size();
+    EXPECT_TRUE(playedAtLeast(before + 200));
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::wait(child, 5000);
+
+    EXPECT_TRUE(ending.finished);
+    EXPECT_EQ(ending.signal, SIGINT);
+    EXPECT_EQ(ending.err, "");
+    EXPECT_NE(ending.out.find("\nВсего реплик 20."), std::string::npos);
+    const std::string last = "\n\nHave a nice dream!";
+    ASSERT_GE(ending.out.size(), last.size());
+    EXPECT_EQ(ending.out.substr(ending.out.size() - last.size()), last) << "printed more than the messages";
+    std::set<unsigned> rates;
+    for (const support::Capture& capture : rig.captures())
+        rates.insert(capture.rate);
+    EXPECT_EQ(rates, (std::set<unsigned>{8000, 11025, 16000, 44100}));
+    EXPECT_NE(access((dir / "pwned").c_str(), F_OK), 0) << "a name reached a shell";
 }
 
 TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)

@@ -1,7 +1,8 @@
 // Calls the POSIX PlaySoundA or Sleep once, the way the player does, so that
 // tests and benchmarks can run each in a process of its own (with its own
 // ALSA configuration) and read the result from the exit status.
-//   sound_probe play FILE         PlaySoundA(FILE, NULL, SND_FILENAME): 0 TRUE, 1 FALSE
+//   sound_probe play FILE...      PlaySoundA(FILE, NULL, SND_FILENAME) for each
+//                                 in turn: 0 when all yield TRUE, 1 otherwise
 //   sound_probe chime-then-play FILE  the start-up sound (async), then FILE
 //   sound_probe keeps-generator FILE  plays FILE between srand(42) and
 //                                 the first rand(): 0 when that draw is
@@ -17,8 +18,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: sound_probe play|chime-then-play|sleep ARGUMENT\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: sound_probe play|chime-then-play|keeps-generator|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {
@@ -37,5 +38,8 @@ int main(int argc, char** argv)
                    SND_ALIAS_ID | SND_ASYNC);
     else if (std::strcmp(argv[1], "play") != 0)
         return 2;
-    return PlaySoundA(argv[2], nullptr, SND_FILENAME) ? 0 : 1;
+    bool played = true;
+    for (int i = 2; i < argc; ++i)
+        played = PlaySoundA(argv[i], nullptr, SND_FILENAME) && played;
+    return played ? 0 : 1;
 }

@@ -78,9 +78,14 @@ TEST_P(SamplesReachTheDevice, Unchanged)
         expected = decoded<int>(dir / "line.wav", sf_readf_int);
     else
         expected = decoded<float>(dir / "line.wav", sf_readf_float);
-    ASSERT_GE(capture.samples.size(), expected.size());
-    EXPECT_TRUE(capture.samples.compare(0, expected.size(), expected) == 0) << "the samples differ";
-    EXPECT_TRUE(silent(capture.samples.substr(expected.size()))) << "the padding is not silence";
+    // The process's first play follows no other: it begins with a quarter
+    // second of silence, for a device that may be waking up.
+    const std::size_t leadIn = static_cast<std::size_t>(encoding.rate / 4) * encoding.channels
+                               * (capture.format == "S16_LE" ? 2 : 4);
+    ASSERT_GE(capture.samples.size(), leadIn + expected.size());
+    EXPECT_TRUE(silent(capture.samples.substr(0, leadIn)));
+    EXPECT_TRUE(capture.samples.compare(leadIn, expected.size(), expected) == 0) << "the samples differ";
+    EXPECT_TRUE(silent(capture.samples.substr(leadIn + expected.size()))) << "the padding is not silence";
     EXPECT_FALSE(silent(expected));
 }
 
@@ -158,6 +163,20 @@ TEST(UnplayableFiles, TheSoundThemeBellIsTheDefaultSoundWhereThereIsOne)
     ASSERT_EQ(captures.size(), 1u);
     EXPECT_EQ(captures[0].rate, 24000u);
     EXPECT_EQ(captures[0].channels, 2u);
+}
+
+TEST(LeadIn, OnlyAPlayAfterAPauseBeginsWithSilence)
+{
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.2);
+    const support::Ending ending = support::run({SOUND_PROBE, "play", "line.wav", "line.wav"}, dir.path(), rig.env());
+    EXPECT_EQ(ending.exitCode, 0);
+    const std::vector<support::Capture> captures = rig.captures();
+    ASSERT_EQ(captures.size(), 2u);
+    const std::size_t leadIn = 8000 / 4 * sizeof(short);
+    EXPECT_TRUE(silent(captures[0].samples.substr(0, leadIn)));
+    EXPECT_FALSE(silent(captures[1].samples.substr(0, 32))) << "the second play came at once and needs no lead-in";
 }
 
 TEST(Generator, APlayLeavesThePlayersRandomSequenceAlone)

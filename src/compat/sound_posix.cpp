@@ -13,12 +13,14 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -31,9 +33,36 @@ namespace {
 // Frames go to the device in blocks of at most this many bytes, so memory
 // does not grow with the file.
 constexpr std::size_t blockBytes = 16 * 1024;
-// Device buffer: large enough to ride out scheduling hiccups, small enough
-// for a stop to take effect at once (the buffer is dropped).
+// Device buffer: two seconds, so that a play wakes the process a few times a
+// second only; a stop still takes effect at once (the buffer is dropped).
 constexpr unsigned deviceLatencyUs = 2000000;
+
+// Sound servers suspend an idle sink after a few seconds (PipeWire after 3,
+// PulseAudio after 5) and sound cards power down; the start of a sound
+// played into a waking device is lost or preceded by a pop. A play that
+// follows a pause longer than idleBeforeLeadIn begins with leadInMs of
+// silence, which covers the wake-up and goes unnoticed after the pause;
+// plays in quick succession start at once.
+constexpr std::chrono::milliseconds idleBeforeLeadIn{2000};
+constexpr unsigned leadInMs = 250;
+
+// When the last play ended (steady clock); none yet at start-up.
+std::atomic<std::chrono::steady_clock::rep> lastPlayEnded{std::numeric_limits<std::chrono::steady_clock::rep>::min()};
+
+void notePlayEnded()
+{
+    lastPlayEnded.store(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+// The silence to play before a sound at the given rate.
+std::size_t leadInFrames(unsigned rate)
+{
+    const auto last = lastPlayEnded.load();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const bool idle = last == std::numeric_limits<std::chrono::steady_clock::rep>::min()
+                      || now - std::chrono::steady_clock::duration(last) > idleBeforeLeadIn;
+    return idle ? static_cast<std::size_t>(rate) * leadInMs / 1000 : 0;
+}
 
 enum class Outcome { Played, Stopped, NoDevice, Unplayable };
 
@@ -166,14 +195,43 @@ Outcome openDevice(const Source& source, snd_pcm_t** device)
     return Outcome::Played;
 }
 
-// Writes all of source to pcm and waits until it has been heard; with a stop
-// flag, checks it between blocks and while draining.
-Outcome writeAll(snd_pcm_t* pcm, Source& source, const std::atomic<bool>* stop)
+// Writes frames to pcm, recovering from underruns; false when the device is
+// gone.
+bool writeFrames(snd_pcm_t* pcm, const unsigned char* data, std::size_t frames, std::size_t frameBytes)
+{
+    while (frames > 0) {
+        const snd_pcm_sframes_t written = snd_pcm_writei(pcm, data, frames);
+        if (written == -EAGAIN)
+            continue;
+        if (written < 0) {
+            // Underrun or suspend: recover and write the rest again.
+            if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0)
+                return false;
+            continue;
+        }
+        data += static_cast<std::size_t>(written) * frameBytes;
+        frames -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes leadInFrames of silence and then all of source to pcm, and waits
+// until it has been heard; with a stop flag, checks it between blocks and
+// while the tail plays.
+Outcome writeAll(snd_pcm_t* pcm, Source& source, std::size_t leadInFrames, const std::atomic<bool>* stop)
 {
     const std::size_t frameBytes = source.sampleBytes() * source.channels;
     const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
-    std::vector<unsigned char> block(blockFrames * frameBytes);
+    std::vector<unsigned char> block(blockFrames * frameBytes);  // silence until read into
 
+    while (leadInFrames > 0) {
+        const std::size_t frames = std::min(leadInFrames, blockFrames);
+        if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
+            snd_pcm_drop(pcm);
+            return Outcome::NoDevice;
+        }
+        leadInFrames -= frames;
+    }
     for (;;) {
         if (stopRequested(stop)) {
             snd_pcm_drop(pcm);
@@ -182,22 +240,9 @@ Outcome writeAll(snd_pcm_t* pcm, Source& source, const std::atomic<bool>* stop)
         const std::size_t frames = source.read(block.data(), blockFrames);
         if (frames == 0)
             break;
-        const unsigned char* next = block.data();
-        std::size_t left = frames;
-        while (left > 0) {
-            const snd_pcm_sframes_t written = snd_pcm_writei(pcm, next, left);
-            if (written == -EAGAIN)
-                continue;
-            if (written < 0) {
-                // Underrun or suspend: recover and write the rest again.
-                if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0) {
-                    snd_pcm_drop(pcm);
-                    return Outcome::NoDevice;
-                }
-                continue;
-            }
-            next += static_cast<std::size_t>(written) * frameBytes;
-            left -= static_cast<std::size_t>(written);
+        if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
+            snd_pcm_drop(pcm);
+            return Outcome::NoDevice;
         }
     }
 
@@ -361,9 +406,11 @@ BOOL startAsync(std::unique_ptr<Playback> playback)
     asyncStop.store(false);
     try {
         Playback* ready = playback.get();
-        asyncPlay = new std::thread([ready] {
+        const std::size_t leadIn = leadInFrames(ready->source.rate);
+        asyncPlay = new std::thread([ready, leadIn] {
             const std::unique_ptr<Playback> owned(ready);
-            writeAll(owned->pcm, owned->source, &asyncStop);
+            writeAll(owned->pcm, owned->source, leadIn, &asyncStop);
+            notePlayEnded();
         });
         playback.release();
     } catch (...) {
@@ -406,7 +453,8 @@ BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
     const bool substitute = playback->substitute;
     if ((fdwSound & SND_ASYNC) != 0)
         return startAsync(std::move(playback)) && !substitute ? TRUE : FALSE;
-    const Outcome outcome = writeAll(playback->pcm, playback->source, nullptr);
+    const Outcome outcome = writeAll(playback->pcm, playback->source, leadInFrames(playback->source.rate), nullptr);
+    notePlayEnded();
     {
         const GeneratorGuard guard;
         playback.reset();
