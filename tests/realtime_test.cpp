@@ -10,6 +10,8 @@
 
 #include "support.h"
 
+#include <sys/wait.h>
+
 namespace {
 
 constexpr int rate = 44100;
@@ -124,6 +126,111 @@ TEST_F(StartupSound, ShortAndLongLinesAreHeardWhole)
         const std::size_t expectedBlocks = static_cast<std::size_t>(seconds * 100);
         EXPECT_GE(blocksWith(heard, 300).size(), expectedBlocks - 2);
     }
+}
+
+// A stretch of blocks in which one tone sounds.
+struct Segment {
+    double frequency;
+    double start;  // seconds into the recording
+    double end;
+};
+
+// The stretches of the given tones in what was heard, in order.
+std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones)
+{
+    std::vector<Segment> found;
+    for (std::size_t start = 0; start + block <= heard.size(); start += block) {
+        const double at = static_cast<double>(start) / rate;
+        for (double tone : tones) {
+            if (level(heard, start, tone) < 0.2)
+                continue;
+            if (!found.empty() && found.back().frequency == tone && at - found.back().end < 0.015)
+                found.back().end = at + 0.01;
+            else
+                found.push_back({tone, at, at + 0.01});
+        }
+    }
+    return found;
+}
+
+class Timing : public StartupSound {};
+
+TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
+{
+    const std::vector<double> tones = {300, 500, 700};
+    for (std::size_t i = 0; i < tones.size(); ++i)
+        support::writeTone(folder / ("line" + std::to_string(i) + ".wav"), tones[i], 0.6, rate);
+    for (const int interval : {1, 0}) {
+        SCOPED_TRACE(interval);
+        rig.startRecording();
+        const support::Child child =
+            support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
+        support::sleepThenCheck(interval == 1 ? 9000 : 5000);
+        kill(child.pid, SIGINT);
+        support::wait(child, 5000);
+        const std::vector<Segment> heard = segments(rig.stopRecording(), tones);
+
+        ASSERT_GE(heard.size(), 4u);
+        // The last one may have been cut by the end of the run.
+        for (std::size_t i = 0; i + 1 < heard.size(); ++i) {
+            const double length = heard[i].end - heard[i].start;
+            EXPECT_NEAR(length, 0.6, 0.03) << "line " << i << " was not heard whole";
+        }
+        for (std::size_t i = 1; i + 1 < heard.size(); ++i) {
+            const double gap = heard[i].start - heard[i - 1].end;
+            // One tone per turn: back to back, the same tone drawn twice in a
+            // row runs on as one stretch, so look at changes of tone only.
+            if (heard[i].frequency == heard[i - 1].frequency && interval == 0)
+                continue;
+            EXPECT_NEAR(gap, interval, 0.1) << "between lines " << i - 1 << " and " << i;
+            EXPECT_GT(gap, -0.015) << "lines " << i - 1 << " and " << i << " overlap";
+        }
+    }
+}
+
+TEST_F(Timing, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
+{
+    support::writeTone(folder / "line.wav", 300, 3.0, rate);
+    for (const int intervalMs : {2000, 0}) {
+        SCOPED_TRACE(intervalMs == 0 ? "during a play" : "during a wait");
+        const support::Child child =
+            support::start({LINE_PLAYER, std::to_string(intervalMs / 1000)}, folder.path(), rig.env());
+        support::sleepThenCheck(1000);  // in the first wait, or in the first play
+        kill(child.pid, SIGINT);
+        const support::Ending ending = support::wait(child, 1000);
+        EXPECT_TRUE(ending.finished);
+        EXPECT_EQ(ending.signal, SIGINT);
+        EXPECT_TRUE(support::eventually([&] { return rig.streams().empty(); }, 3000));
+    }
+    // The next run plays.
+    rig.startRecording();
+    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
+    support::sleepThenCheck(1500);
+    kill(child.pid, SIGINT);
+    support::wait(child, 5000);
+    EXPECT_GT(segments(rig.stopRecording(), {300}).size(), 0u);
+}
+
+TEST_F(Timing, ASoundServerThatGoesAwayAndComesBackIsPlayedToAgain)
+{
+    support::writeTone(folder / "line.wav", 300, 0.5, rate);
+    const support::Child child = support::start({LINE_PLAYER, "1"}, folder.path(), rig.env());
+    ASSERT_TRUE(support::eventually([&] { return !rig.streams().empty(); }, 10000));
+    // The server dies during a play, and stays away for a few turns.
+    rig.stopServer(SIGKILL);
+    support::sleepThenCheck(4000);
+    int status = 0;
+    EXPECT_EQ(waitpid(child.pid, &status, WNOHANG), 0) << "the player ended";
+    rig.startServer();
+    ASSERT_TRUE(rig.running());
+    rig.startRecording();
+    support::sleepThenCheck(4000);
+    const std::vector<short> heard = rig.stopRecording();
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::wait(child, 2000);
+    EXPECT_EQ(ending.signal, SIGINT);
+    EXPECT_EQ(ending.err, "");
+    EXPECT_GE(segments(heard, {300}).size(), 2u) << "nothing was played once the server was back";
 }
 
 }  // namespace

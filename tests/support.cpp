@@ -258,6 +258,16 @@ PulseRig::PulseRig()
 {
     mkdir((dir_ / "runtime").c_str(), 0700);
     mkdir((dir_ / "home").c_str(), 0700);
+    startServer();
+}
+
+PulseRig::~PulseRig()
+{
+    stopServer(SIGTERM);
+}
+
+void PulseRig::startServer()
+{
     server_ = start({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
                      "--load=module-null-sink sink_name=rig", "--load=module-native-protocol-unix",
                      "--load=module-always-sink"},
@@ -267,22 +277,27 @@ PulseRig::PulseRig()
     if (!running_)
         return;
     run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
-    // The recorder runs for the rig's whole life: a null sink with nothing to
-    // play hands its monitor's first samples over only after a while.
+    // The recorder runs for the server's whole life: a null sink with nothing
+    // to play hands its monitor's first samples over only after a while.
     recorder_ = start({"/usr/bin/parec", "-d", "rig.monitor", "--raw", "--format=s16le", "--rate=44100",
                        "--channels=1", "--latency-msec=20"},
                       dir_.path(), env());
     running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
 }
 
-PulseRig::~PulseRig()
+void PulseRig::stopServer(int signal)
 {
     if (recorder_.pid > 0) {
         kill(recorder_.pid, SIGINT);
         wait(recorder_, 5000);
+        recorder_ = Child();
     }
-    kill(server_.pid, SIGTERM);
-    wait(server_, 5000);
+    if (server_.pid > 0) {
+        kill(server_.pid, signal);
+        wait(server_, 5000);
+        server_ = Child();
+    }
+    running_ = false;
 }
 
 std::map<std::string, std::string> PulseRig::env() const

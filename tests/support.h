@@ -113,6 +113,9 @@ public:
     std::vector<short> stopRecording();
     // The names of the streams playing into the server now.
     std::vector<std::string> streams() const;
+    // The server going away (killed with signal) and coming back.
+    void stopServer(int signal);
+    void startServer();
 
 private:
     TempDir dir_;
