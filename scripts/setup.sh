@@ -19,6 +19,7 @@ case "${1:-}" in
       libgtest-dev
       pulseaudio pulseaudio-utils             # a real-time sound server with a null sink
       locales                                 # localedef, for a Windows-1251 locale
+      clang libclang-rt-14-dev                # libFuzzer
       alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
     ) ;;
 esac
