@@ -1,0 +1,87 @@
+// A long run in minutes: thousands of back-to-back turns through ALSA (the
+// file plug-in, no real time), with the player's resident memory and open
+// descriptors sampled all along: both must stay flat.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <dirent.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+long residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+int openDescriptors(pid_t pid)
+{
+    int count = 0;
+    if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (const dirent* entry = readdir(fds))
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        closedir(fds);
+    }
+    return count;
+}
+
+std::size_t lineCount(const std::string& path)
+{
+    const std::string text = support::readBytes(path);
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
+{
+    support::TempDir home;
+    // Every stream is counted (one line per play) and thrown away.
+    support::writeBytes(home / "count.sh", "#!/bin/sh\nexec wc -c >> \"" + (home / "plays") + "\"\n");
+    chmod((home / "count.sh").c_str(), 0700);
+    support::writeBytes(home / ".asoundrc", "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|"
+                                                + (home / "count.sh") + "\"\n  format \"raw\"\n}\n");
+    support::TempDir folder;
+    for (int i = 0; i < 3; ++i)
+        support::writeTone(folder / ("line" + std::to_string(i) + ".wav"), 300 + 100 * i, 0.02, 8000);
+
+    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(),
+                                                {{"HOME", home.path()}, {"XDG_DATA_DIRS", home / "none"}});
+    std::vector<long> memory;
+    std::vector<int> descriptors;
+    for (int second = 0; second < 60; ++second) {
+        support::sleepThenCheck(1000);
+        memory.push_back(residentKiB(child.pid));
+        descriptors.push_back(openDescriptors(child.pid));
+    }
+    const std::size_t plays = lineCount(home / "plays");
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::wait(child, 5000);
+    EXPECT_EQ(ending.signal, SIGINT);
+
+    EXPECT_GE(plays, 3000u);
+    // After the first ten seconds (caches filled), nothing grows.
+    const auto settled = memory.begin() + 10;
+    const long low = *std::min_element(settled, memory.end());
+    const long high = *std::max_element(settled, memory.end());
+    EXPECT_GT(low, 0);
+    EXPECT_LE(high - low, 64) << "resident memory grew from " << low << " KiB to " << high << " KiB over "
+                              << plays << " plays";
+    // A play holds a few descriptors while it runs: compare the most open at
+    // any sample of the first half with the second.
+    const auto half = descriptors.begin() + 35;
+    EXPECT_LE(*std::max_element(half, descriptors.end()), *std::max_element(descriptors.begin() + 10, half));
+    ::testing::Test::RecordProperty("plays", static_cast<int>(plays));
+    ::testing::Test::RecordProperty("residentKiB", static_cast<int>(high));
+}
+
+}  // namespace
