@@ -5,7 +5,7 @@
 #    decoding and writing), for a 10-minute and a 1 GiB recording;
 #  - through a PulseAudio server with a null sink (real time, as on a
 #    desktop), for a 60-second recording;
-# then the CPU that a 10-second Sleep costs.
+# then the CPU that a 60-second Sleep costs.
 #   bench/play_vs_aplay.sh [BUILD_DIR]     (default build/default)
 # Needs about 1.2 GB of disk in the temporary folder and 3 minutes.
 set -euo pipefail
@@ -60,4 +60,4 @@ for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
 home=$work/pulse_home runs=1
 compare one_minute
 echo
-"$build/bench/idle_cpu" 10000
+"$build/bench/idle_cpu" 60000

@@ -169,21 +169,29 @@ bool openFile(const char* name, bool wavOnly, Source& source)
     return true;
 }
 
+std::atomic<bool> readConfigurationAgain{true};
+
 // Opens the "default" device for source. Called on the thread that called
 // PlaySoundA, under a GeneratorGuard.
 Outcome openDevice(const Source& source, snd_pcm_t** device)
 {
     static const int quiet = snd_lib_error_set_handler(quietAlsa);
     (void)quiet;
-    // Read the configuration anew, so that a sound server started or
-    // restarted since the last play is found.
-    snd_config_update_free_global();
+    // After a failure, read the configuration anew: where "default" leads
+    // is decided when it is read (the PulseAudio hook looks for a running
+    // server), so a sound server started or restarted since is found. While
+    // plays succeed the configuration read once is kept, which spares each
+    // play some milliseconds.
+    if (readConfigurationAgain.exchange(false))
+        snd_config_update_free_global();
 
     snd_pcm_t* pcm = nullptr;
     // Opened without blocking, so that a busy device fails at once; written
     // to with blocking calls.
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        readConfigurationAgain = true;
         return Outcome::NoDevice;
+    }
     snd_pcm_nonblock(pcm, 0);
     if (snd_pcm_set_params(pcm, source.format, SND_PCM_ACCESS_RW_INTERLEAVED, source.channels, source.rate, 1,
                            deviceLatencyUs)
@@ -228,6 +236,7 @@ Outcome writeAll(snd_pcm_t* pcm, Source& source, std::size_t leadInFrames, const
         const std::size_t frames = std::min(leadInFrames, blockFrames);
         if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
             snd_pcm_drop(pcm);
+            readConfigurationAgain = true;
             return Outcome::NoDevice;
         }
         leadInFrames -= frames;
@@ -242,6 +251,7 @@ Outcome writeAll(snd_pcm_t* pcm, Source& source, std::size_t leadInFrames, const
             break;
         if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
             snd_pcm_drop(pcm);
+            readConfigurationAgain = true;
             return Outcome::NoDevice;
         }
     }

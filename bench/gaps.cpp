@@ -1,0 +1,65 @@
+// Reads what a sound server's monitor recorded (raw 16-bit mono samples at
+// 44100 Hz on standard input) and reports the pauses between the sounds in
+// it, against the expected pause: each sound's start minus (the previous
+// sound's end + EXPECTED_MS).
+//   gaps EXPECTED_MS < heard.raw
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    const double expectedMs = argc > 1 ? std::atof(argv[1]) : 1000.0;
+    constexpr double rate = 44100.0;
+    constexpr int threshold = 1000;                  // about -30 dB of full scale
+    constexpr std::size_t silence = 441;             // 10 ms below it ends a sound
+    std::vector<std::int16_t> samples;
+    std::int16_t buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, sizeof buffer[0], 4096, stdin)) > 0)
+        samples.insert(samples.end(), buffer, buffer + got);
+
+    std::vector<std::pair<std::size_t, std::size_t>> sounds;  // first and last loud sample
+    std::size_t quiet = silence;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) >= threshold) {
+            if (quiet >= silence)
+                sounds.push_back({i, i});
+            sounds.back().second = i;
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    if (sounds.size() < 2) {
+        std::printf("too few sounds heard (%zu)\n", sounds.size());
+        return 1;
+    }
+    // Pauses from the first one of at least half the interval on: the
+    // start-up sound, which plays during the first wait, comes before. The
+    // last sound may have been cut short.
+    std::vector<double> errors;
+    for (std::size_t k = 1; k + 1 < sounds.size(); ++k) {
+        const double pause = static_cast<double>(sounds[k].first - sounds[k - 1].second) / rate * 1000.0;
+        if (errors.empty() && pause < expectedMs / 2)
+            continue;
+        errors.push_back(pause - expectedMs);
+    }
+    if (errors.empty()) {
+        std::printf("no pauses heard\n");
+        return 1;
+    }
+    double sum = 0, worst = 0;
+    for (double e : errors) {
+        sum += e;
+        worst = std::max(worst, std::fabs(e));
+    }
+    std::sort(errors.begin(), errors.end());
+    std::printf("%zu pauses: mean %+.1f ms, median %+.1f ms, worst %.1f ms off\n", errors.size(),
+                sum / static_cast<double>(errors.size()), errors[errors.size() / 2], worst);
+    return 0;
+}
