@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <iconv.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -12,35 +11,6 @@
 #include "support.h"
 
 namespace {
-
-// The messages as a reader sees them (UTF-8).
-std::string startupText(int seconds, bool hint, int count)
-{
-    std::string text = "\nЕсли только что был слышен системный звук, значит все работает.";
-    text += "\nРеплики будут звучать каждые " + std::to_string(seconds) + " секунд.";
-    if (hint)
-        text += " Задать интервал (в секундах) можно параметром командной строки.";
-    text += "\nВсего реплик " + std::to_string(count) + ".";
-    text += "\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).";
-    text += "\nЗавершение программы - по Ctrl+C.";
-    text += "\n\nHave a nice dream!";
-    return text;
-}
-
-std::string toWindows1251(const std::string& utf8)
-{
-    iconv_t converter = iconv_open("CP1251", "UTF-8");
-    std::string out(utf8.size(), '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(converter);
-    EXPECT_NE(result, static_cast<std::size_t>(-1));
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 class Messages : public ::testing::Test {
 protected:
@@ -104,28 +74,28 @@ support::TempDir* Messages::locales = nullptr;
 
 TEST_F(Messages, FollowTheArgumentsUnderAUtf8Locale)
 {
-    EXPECT_EQ(startupOutput({}, "C.UTF-8"), startupText(300, true, 12));
-    EXPECT_EQ(startupOutput({"60"}, "C.UTF-8"), startupText(60, false, 12));
-    EXPECT_EQ(startupOutput({"60", "90"}, "C.UTF-8"), startupText(300, false, 12));
-    EXPECT_EQ(startupOutput({"-5"}, "C.UTF-8"), startupText(-5, false, 12));
-    EXPECT_EQ(startupOutput({"3000000"}, "C.UTF-8"), startupText(-1294967, false, 12));
+    EXPECT_EQ(startupOutput({}, "C.UTF-8"), support::startupText(300, true, 12));
+    EXPECT_EQ(startupOutput({"60"}, "C.UTF-8"), support::startupText(60, false, 12));
+    EXPECT_EQ(startupOutput({"60", "90"}, "C.UTF-8"), support::startupText(300, false, 12));
+    EXPECT_EQ(startupOutput({"-5"}, "C.UTF-8"), support::startupText(-5, false, 12));
+    EXPECT_EQ(startupOutput({"3000000"}, "C.UTF-8"), support::startupText(-1294967, false, 12));
 }
 
 TEST_F(Messages, AreWindows1251BytesUnderAWindows1251Locale)
 {
     ASSERT_EQ(access((locales->path() + "/ru_RU.CP1251").c_str(), F_OK), 0) << "localedef made no locale";
-    EXPECT_EQ(startupOutput({}, "ru_RU.CP1251"), toWindows1251(startupText(300, true, 12)));
-    EXPECT_EQ(startupOutput({"7s"}, "ru_RU.CP1251"), toWindows1251(startupText(7, false, 12)));
+    EXPECT_EQ(startupOutput({}, "ru_RU.CP1251"), support::toWindows1251(support::startupText(300, true, 12)));
+    EXPECT_EQ(startupOutput({"7s"}, "ru_RU.CP1251"), support::toWindows1251(support::startupText(7, false, 12)));
 }
 
 TEST_F(Messages, AreUtf8UnderTheCLocale)
 {
-    EXPECT_EQ(startupOutput({"60"}, "C"), startupText(60, false, 12));
+    EXPECT_EQ(startupOutput({"60"}, "C"), support::startupText(60, false, 12));
 }
 
 TEST_F(Messages, ReachAPipeBeforeTheFirstWait)
 {
-    EXPECT_EQ(startupOutput({}, "C.UTF-8", true), startupText(300, true, 12));
+    EXPECT_EQ(startupOutput({}, "C.UTF-8", true), support::startupText(300, true, 12));
 }
 
 TEST_F(Messages, AnEmptyFolderReportsNoLinesThenTheErrorInTheLocalesCharset)
@@ -137,11 +107,11 @@ TEST_F(Messages, AnEmptyFolderReportsNoLinesThenTheErrorInTheLocalesCharset)
         EXPECT_EQ(ending.exitCode, 1);
         const std::string error = "\nВ папке \"" + empty.path() + "\" нет ни одного файла *.wav, играть нечего.\n";
         if (locale == "C.UTF-8") {
-            EXPECT_EQ(ending.out, startupText(300, true, 0));
+            EXPECT_EQ(ending.out, support::startupText(300, true, 0));
             EXPECT_EQ(ending.err, error);
         } else {
-            EXPECT_EQ(ending.out, toWindows1251(startupText(300, true, 0)));
-            EXPECT_EQ(ending.err, toWindows1251(error));
+            EXPECT_EQ(ending.out, support::toWindows1251(support::startupText(300, true, 0)));
+            EXPECT_EQ(ending.err, support::toWindows1251(error));
         }
     }
 }

@@ -17,26 +17,10 @@ namespace {
 constexpr int rate = 44100;
 constexpr std::size_t block = rate / 100;  // 10 ms
 
-// The level of one frequency in a block of samples (Goertzel over a Hann
-// window), relative to a full-scale sine.
-double level(const std::vector<short>& samples, std::size_t start, double frequency)
-{
-    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
-    double previous = 0, beforePrevious = 0;
-    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
-        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
-        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-    return std::sqrt(power) / (block / 4.0);
-}
-
 // Whether the chime (its notes E6 and C6) sounds in the block at start.
 bool chimeIn(const std::vector<short>& samples, std::size_t start)
 {
-    return level(samples, start, 1318.51) > 0.02 || level(samples, start, 1046.5) > 0.02;
+    return support::toneLevel(samples, start, 1318.51) > 0.02 || support::toneLevel(samples, start, 1046.5) > 0.02;
 }
 
 // The blocks in which a tone of the given frequency sounds.
@@ -44,7 +28,7 @@ std::vector<std::size_t> blocksWith(const std::vector<short>& heard, double freq
 {
     std::vector<std::size_t> found;
     for (std::size_t start = 0; start + block <= heard.size(); start += block)
-        if (level(heard, start, frequency) > 0.2)
+        if (support::toneLevel(heard, start, frequency) > 0.2)
             found.push_back(start);
     return found;
 }
@@ -142,7 +126,7 @@ std::vector<Segment> segments(const std::vector<short>& heard, const std::vector
     for (std::size_t start = 0; start + block <= heard.size(); start += block) {
         const double at = static_cast<double>(start) / rate;
         for (double tone : tones) {
-            if (level(heard, start, tone) < 0.2)
+            if (support::toneLevel(heard, start, tone) < 0.2)
                 continue;
             if (!found.empty() && found.back().frequency == tone && at - found.back().end < 0.015)
                 found.back().end = at + 0.01;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
+#include <iconv.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -335,6 +336,51 @@ std::vector<std::string> PulseRig::streams() const
             names.push_back(line.substr(at + key.size(), line.rfind('"') - at - key.size()));
     }
     return names;
+}
+
+std::string startupText(int seconds, bool hint, int count)
+{
+    std::string text = "\nЕсли только что был слышен системный звук, значит все работает.";
+    text += "\nРеплики будут звучать каждые " + std::to_string(seconds) + " секунд.";
+    if (hint)
+        text += " Задать интервал (в секундах) можно параметром командной строки.";
+    text += "\nВсего реплик " + std::to_string(count) + ".";
+    text += "\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).";
+    text += "\nЗавершение программы - по Ctrl+C.";
+    text += "\n\nHave a nice dream!";
+    return text;
+}
+
+std::string toWindows1251(const std::string& utf8)
+{
+    iconv_t converter = iconv_open("CP1251", "UTF-8");
+    std::string out(utf8.size(), '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* outPtr = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<std::size_t>(-1))
+        throw std::runtime_error("text not in Windows-1251");
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency)
+{
+    constexpr double rate = 44100;
+    constexpr std::size_t block = 441;
+    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+    double previous = 0, beforePrevious = 0;
+    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
+        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return std::sqrt(power) / (block / 4.0);
 }
 
 }  // namespace support

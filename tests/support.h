@@ -125,6 +125,16 @@ private:
     bool running_ = false;
 };
 
+// The program's start-up messages as a reader sees them (UTF-8), for the
+// interval in seconds, with or without the hint, and the number of lines.
+std::string startupText(int seconds, bool hint, int count);
+// UTF-8 text as Windows-1251 bytes.
+std::string toWindows1251(const std::string& utf8);
+
+// How strongly a tone sounds in the 10 ms of 44100 Hz samples from start
+// (Goertzel over a Hann window), relative to a full-scale sine.
+double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency);
+
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs)
 {

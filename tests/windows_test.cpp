@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <csignal>
-#include <iconv.h>
 #include <set>
 #include <sstream>
 #include <string>
@@ -26,29 +24,7 @@ std::string windowsText(const std::string& utf8)
             crlf += '\r';
         crlf += c;
     }
-    iconv_t converter = iconv_open("CP1251", "UTF-8");
-    std::string out(crlf.size(), '\0');
-    char* in = crlf.data();
-    std::size_t inLeft = crlf.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    EXPECT_NE(iconv(converter, &in, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1));
-    iconv_close(converter);
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-std::string startupText(int seconds, bool hint, int count)
-{
-    std::string text = "\nЕсли только что был слышен системный звук, значит все работает.";
-    text += "\nРеплики будут звучать каждые " + std::to_string(seconds) + " секунд.";
-    if (hint)
-        text += " Задать интервал (в секундах) можно параметром командной строки.";
-    text += "\nВсего реплик " + std::to_string(count) + ".";
-    text += "\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).";
-    text += "\nЗавершение программы - по Ctrl+C.";
-    text += "\n\nHave a nice dream!";
-    return text;
+    return support::toWindows1251(crlf);
 }
 
 TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
@@ -74,27 +50,11 @@ TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
 
 constexpr int rate = 44100;
 
-// How strongly a tone sounds in the 10 ms block at start (Goertzel).
-double level(const std::vector<short>& samples, std::size_t start, double frequency)
-{
-    const std::size_t block = rate / 100;
-    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
-    double previous = 0, beforePrevious = 0;
-    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
-        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
-        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-    return std::sqrt(power) / (block / 4.0);
-}
-
 // The first 10 ms block in which the tone sounds, or -1.
 long firstBlockWith(const std::vector<short>& heard, double frequency)
 {
     for (std::size_t start = 0; start + rate / 100 <= heard.size(); start += rate / 100)
-        if (level(heard, start, frequency) > 0.2)
+        if (support::toneLevel(heard, start, frequency) > 0.2)
             return static_cast<long>(start / (rate / 100));
     return -1;
 }
@@ -165,10 +125,10 @@ TEST_F(UnderWine, WritesTheMessagesAsWindows1251AndEndsOnCtrlC)
 
     const support::Ending none = startup({}, folder.path());
     EXPECT_TRUE(none.finished);
-    EXPECT_EQ(none.out, windowsText(startupText(300, true, 3)));
+    EXPECT_EQ(none.out, windowsText(support::startupText(300, true, 3)));
     const support::Ending one = startup({"60"}, folder.path());
     EXPECT_TRUE(one.finished);
-    EXPECT_EQ(one.out, windowsText(startupText(60, false, 3)));
+    EXPECT_EQ(one.out, windowsText(support::startupText(60, false, 3)));
 }
 
 TEST_F(UnderWine, AnEmptyFolderEndsWithStatusOneAndTheMessage)
@@ -177,7 +137,7 @@ TEST_F(UnderWine, AnEmptyFolderEndsWithStatusOneAndTheMessage)
     mkdir((folder / "x.wav").c_str(), 0700);
     const support::Ending ending = support::run({wine, LINE_PLAYER_EXE_X64, "5"}, folder.path(), wineEnv(), 60000);
     EXPECT_EQ(ending.exitCode, 1);
-    EXPECT_EQ(ending.out, windowsText(startupText(5, false, 0)));
+    EXPECT_EQ(ending.out, windowsText(support::startupText(5, false, 0)));
     EXPECT_EQ(ending.err, windowsText("\nВ папке \"Z:" + windowsPath(folder.path())
                                       + "\" нет ни одного файла *.wav, играть нечего.\n"));
 }
