@@ -66,8 +66,9 @@ std::size_t leadInFrames(unsigned rate)
 
 enum class Outcome { Played, Stopped, NoDevice, Unplayable };
 
-// libpulse draws from rand() whenever it connects, and ALSA connects while it
-// reads its configuration (the PulseAudio hook) and opens the device. The
+// libpulse draws from rand() when a connection makes its runtime folder, and
+// ALSA connects while it reads its configuration (the PulseAudio hook) and
+// when it opens the device. The
 // player's sequence from srand(42) must stay its own, so the C library's
 // generator is switched to a scratch state around those calls.
 class GeneratorGuard {
