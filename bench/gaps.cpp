@@ -1,19 +1,23 @@
 // Reads what a sound server's monitor recorded (raw 16-bit mono samples at
 // 44100 Hz on standard input) and reports the pauses between the sounds in
 // it, against the expected pause: each sound's start minus (the previous
-// sound's end + EXPECTED_MS).
+// sound's end + EXPECTED_MS). With --span, reports instead how long the
+// sound lasted, from its first loud sample to its last.
 //   gaps EXPECTED_MS < heard.raw
+//   gaps --span < heard.raw
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
-    const double expectedMs = argc > 1 ? std::atof(argv[1]) : 1000.0;
+    const bool span = argc > 1 && std::string(argv[1]) == "--span";
+    const double expectedMs = argc > 1 && !span ? std::atof(argv[1]) : 1000.0;
     constexpr double rate = 44100.0;
     constexpr int threshold = 1000;                  // about -30 dB of full scale
     constexpr std::size_t silence = 441;             // 10 ms below it ends a sound
@@ -34,6 +38,14 @@ int main(int argc, char** argv)
         } else {
             ++quiet;
         }
+    }
+    if (span) {
+        if (sounds.empty())
+            std::printf("nothing heard\n");
+        else
+            std::printf("heard %.1f ms\n",
+                        static_cast<double>(sounds.back().second - sounds.front().first) / rate * 1000.0);
+        return sounds.empty();
     }
     if (sounds.size() < 2) {
         std::printf("too few sounds heard (%zu)\n", sounds.size());
