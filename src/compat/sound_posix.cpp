@@ -86,6 +86,7 @@ private:
 // A stream of interleaved frames: a decoded file, or samples in memory.
 struct Source {
     SNDFILE* file = nullptr;
+    int fd = -1;  // the file's descriptor, closed after file
     const std::int16_t* samples = nullptr;  // used when file is null
     std::size_t frameCount = 0;
     std::size_t position = 0;
@@ -151,8 +152,10 @@ bool openFile(const char* name, bool wavOnly, Source& source)
     SF_INFO sfInfo;
     std::memset(&sfInfo, 0, sizeof sfInfo);
     SNDFILE* file = nullptr;
+    // The descriptor stays ours (libsndfile does not close it), so that it is
+    // closed exactly once whatever happens.
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_TRUE);
+        file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_FALSE);
     if (file == nullptr) {
         close(fd);
         return false;
@@ -161,9 +164,11 @@ bool openFile(const char* name, bool wavOnly, Source& source)
     const bool wav = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
     if ((wavOnly && !wav) || sfInfo.channels < 1 || sfInfo.samplerate < 1) {
         sf_close(file);
+        close(fd);
         return false;
     }
     source.file = file;
+    source.fd = fd;
     source.format = streamFormat(sfInfo.format);
     source.channels = static_cast<unsigned>(sfInfo.channels);
     source.rate = static_cast<unsigned>(sfInfo.samplerate);
@@ -347,6 +352,8 @@ struct Playback {
             snd_pcm_close(pcm);
         if (source.file != nullptr)
             sf_close(source.file);
+        if (source.fd >= 0)
+            close(source.fd);
         pcm = nullptr;
         source = Source();
     }
