@@ -6,7 +6,7 @@
 #   bench/first_syllable.sh [BUILD_DIR] [ROUNDS]    (default build/default, 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=$(realpath "${1:-$root/build/default}")
 rounds=${2:-3}
 work=$(mktemp -d)
 server=

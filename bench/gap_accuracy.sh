@@ -6,7 +6,7 @@
 #   bench/gap_accuracy.sh [BUILD_DIR] [SECONDS]    (default build/default, 30)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=$(realpath "${1:-$root/build/default}")   # absolute: the runs below change directory
 seconds=${2:-30}
 work=$(mktemp -d)
 pids=()

@@ -10,7 +10,7 @@
 # Needs about 1.2 GB of disk in the temporary folder and 3 minutes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=$(realpath "${1:-$root/build/default}")
 probe=$build/tests/sound_probe
 [[ -x $probe ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 

@@ -4,7 +4,7 @@
 #   bench/startup_entries.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=$(realpath "${1:-$root/build/default}")   # absolute: the runs below change directory
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # No sound device: the start-up sound fails at once and costs nothing here.
