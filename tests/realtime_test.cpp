@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <string>
@@ -170,6 +171,24 @@ TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
             EXPECT_GT(gap, -0.015) << "lines " << i - 1 << " and " << i << " overlap";
         }
     }
+}
+
+TEST_F(Timing, APlayLastsUntilItsSoundHasBeenHeardAlsoWhenTheSinkMixesFarAhead)
+{
+    // With no recorder the sink mixes a short line into its buffer at once
+    // and could report it drained long before it is heard; a play that
+    // ended then would close its stream, and the server would take back the
+    // part not yet heard.
+    rig.stopRecorder();
+    support::writeTone(folder / "line.wav", 300, 0.5, rate);
+    const std::string line = folder / "line.wav";
+    const auto started = std::chrono::steady_clock::now();
+    // Turns as the player takes them: a wait of a second, then the line.
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play-after", "1000", line, line, line, line}, folder.path(), rig.env(), 20000);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(ending.exitCode, 0);
+    EXPECT_GE(seconds, 4 * (1.0 + 0.5) - 0.05) << "the plays ended before their sound could have been heard";
 }
 
 TEST_F(Timing, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)

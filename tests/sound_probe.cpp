@@ -8,6 +8,9 @@
 //                                 the first rand(): 0 when that draw is
 //                                 untouched by the play, 1 otherwise
 //   sound_probe sleep MS          Sleep(MS)
+//   sound_probe play-after MS FILE...  Sleep(MS), then PlaySoundA(FILE, NULL,
+//                                 SND_FILENAME), for each in turn: 0 when all
+//                                 yield TRUE, 1 otherwise
 
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +22,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: sound_probe play|chime-then-play|keeps-generator|sleep ARGUMENT...\n");
+        std::fprintf(stderr, "usage: sound_probe play|play-after|chime-then-play|keeps-generator|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {
@@ -33,13 +36,21 @@ int main(int argc, char** argv)
         PlaySoundA(argv[2], nullptr, SND_FILENAME);
         return std::rand() == expected ? 0 : 1;
     }
-    if (std::strcmp(argv[1], "chime-then-play") == 0)
+    DWORD pause = 0;
+    int first = 2;
+    if (std::strcmp(argv[1], "play-after") == 0) {
+        pause = static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10));
+        first = 3;
+    } else if (std::strcmp(argv[1], "chime-then-play") == 0) {
         PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
                    SND_ALIAS_ID | SND_ASYNC);
-    else if (std::strcmp(argv[1], "play") != 0)
+    } else if (std::strcmp(argv[1], "play") != 0) {
         return 2;
+    }
     bool played = true;
-    for (int i = 2; i < argc; ++i)
+    for (int i = first; i < argc; ++i) {
+        Sleep(pause);
         played = PlaySoundA(argv[i], nullptr, SND_FILENAME) && played;
+    }
     return played ? 0 : 1;
 }

@@ -286,13 +286,18 @@ void PulseRig::startServer()
     running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
 }
 
-void PulseRig::stopServer(int signal)
+void PulseRig::stopRecorder()
 {
     if (recorder_.pid > 0) {
         kill(recorder_.pid, SIGINT);
         wait(recorder_, 5000);
         recorder_ = Child();
     }
+}
+
+void PulseRig::stopServer(int signal)
+{
+    stopRecorder();
     if (server_.pid > 0) {
         kill(server_.pid, signal);
         wait(server_, 5000);

@@ -111,6 +111,10 @@ public:
     // samples (the sink's monitor is recorded all the time).
     void startRecording();
     std::vector<short> stopRecording();
+    // Stops the recorder for good. With no one asking for a low latency, the
+    // sink mixes up to two seconds ahead of what is heard, as a sound card's
+    // sink does when nothing else plays.
+    void stopRecorder();
     // The names of the streams playing into the server now.
     std::vector<std::string> streams() const;
     // The server going away (killed with signal) and coming back.

@@ -12,6 +12,7 @@
 #include <alsa/asoundlib.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -267,16 +268,25 @@ Outcome writeAll(snd_pcm_t* pcm, Source& source, std::size_t leadInFrames, const
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
         snd_pcm_start(pcm);
 
-    if (stop != nullptr) {
-        // Wait for the tail while watching the stop flag.
-        snd_pcm_sframes_t delay = 0;
-        while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
-               && delay > 0)
-            usleep(10000);
-        if (stopRequested(stop)) {
-            snd_pcm_drop(pcm);
-            return Outcome::Stopped;
-        }
+    // Wait until the device says the last frame has been heard (its delay
+    // counts what the sound server still holds, its own latency included),
+    // sleeping for that delay, so that a play wakes the process a few times
+    // only; with a stop flag, the flag is looked at every stopPollUs. Then
+    // drain, which confirms that the server has taken everything. A drain
+    // alone is not enough: PulseAudio confirms it once the sound is mixed
+    // into the sink's buffer, which may be a second or more ahead of what is
+    // heard, and closing the stream then takes back the part not yet heard.
+    constexpr long stopPollUs = 10000;
+    snd_pcm_sframes_t delay = 0;
+    while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
+           && delay > 0) {
+        long us = static_cast<long>(static_cast<long long>(delay) * 1000000 / source.rate);
+        us = std::clamp(us, 1000L, stop != nullptr ? stopPollUs : 1000000L);
+        usleep(static_cast<useconds_t>(us));
+    }
+    if (stopRequested(stop)) {
+        snd_pcm_drop(pcm);
+        return Outcome::Stopped;
     }
     snd_pcm_drain(pcm);
     return Outcome::Played;
