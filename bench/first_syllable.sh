@@ -2,7 +2,8 @@
 # How much of the start of a sound a sleeping sink swallows: PulseAudio with
 # module-suspend-on-idle (suspending after 1 s), a 500 ms tone played into
 # the suspended sink by aplay and by PlaySoundA (whose play after a pause
-# begins with a quarter second of silence), recorded from the sink's monitor.
+# begins with a quarter second of silence), recorded from the sink's monitor;
+# on a null sink without rewinds (as in gap_accuracy.sh), then with them.
 #   bench/first_syllable.sh [BUILD_DIR] [ROUNDS]    (default build/default, 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,10 +15,12 @@ trap '[[ -n $server ]] && kill "$server"; rm -rf "$work"' EXIT
 sox -n -r 44100 -c 1 -b 16 "$work/tone.wav" synth 0.5 sine 440 vol 0.5
 export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --load="module-null-sink sink_name=rig" \
-  --load="module-native-protocol-unix" --load="module-suspend-on-idle timeout=1" >/dev/null 2>&1 &
-server=$!
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
+start_server() {  # SINK_ARGUMENTS
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --load="module-null-sink sink_name=rig $1" \
+    --load="module-native-protocol-unix" --load="module-suspend-on-idle timeout=1" >/dev/null 2>&1 &
+  server=$!
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
+}
 
 heard() {  # COMMAND...: plays into the suspended sink, prints what was heard of 500 ms
   sleep 3
@@ -29,7 +32,12 @@ heard() {  # COMMAND...: plays into the suspended sink, prints what was heard of
   printf '(sink was %s) ' "$state"; "$build/bench/gaps" --span <"$work/heard.raw" || true
 }
 
-for ((round = 1; round <= rounds; round++)); do
-  printf '%-12s ' aplay;       heard aplay -q "$work/tone.wav"
-  printf '%-12s ' line_player; heard "$build/tests/sound_probe" play "$work/tone.wav"
+for sink in norewinds=1 norewinds=0; do
+  echo "null sink $sink"
+  start_server "$sink"
+  for ((round = 1; round <= rounds; round++)); do
+    printf '%-12s ' aplay;       heard aplay -q "$work/tone.wav"
+    printf '%-12s ' line_player; heard "$build/tests/sound_probe" play "$work/tone.wav"
+  done
+  kill "$server"; wait "$server" 2>/dev/null || true; server=
 done

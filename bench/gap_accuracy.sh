@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The pause between two lines on a real-time sound server (PulseAudio, null
-# sink, recorded from its monitor): each line's start minus (the previous
+# The pause between two lines on a real-time sound server (PulseAudio, a null
+# sink without rewinds, which would cost the recording the start of each
+# stream, recorded from its monitor): each line's start minus (the previous
 # line's end + the interval), for line_player and for a shell loop of
 # `sleep N; aplay FILE`, side by side.
 #   bench/gap_accuracy.sh [BUILD_DIR] [SECONDS]    (default build/default, 30)
@@ -18,7 +19,7 @@ done
 export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=rig" --load="module-native-protocol-unix" >/dev/null 2>&1 &
+  --load="module-null-sink sink_name=rig norewinds=1" --load="module-native-protocol-unix" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
 
