@@ -32,21 +32,26 @@ Listing search(const std::string& pattern)
     return found;
 }
 
-TEST(DirectorySearch, MatchesWavInAnyCaseAndSortsByNameWithoutCase)
+TEST(DirectorySearch, MatchesWavInAnyCaseAndSortsByNameAsNtfsDoes)
 {
     support::TempDir dir;
     for (const char* name : {"b.WAV", "a.wav", "A.wav", "C.wav", "_x.wav", ".hidden.wav", "notes.txt", "x.wave",
-                             "wav", ".wav.bak", "d.Wav"})
+                             "wav", ".wav.bak", "d.Wav", "ab.wav", "a_.wav", "Z.wav"})
         support::writeBytes(dir / name, "");
 
+    // Letters compare in upper case: "_" and the other ASCII characters
+    // between "Z" and "a" come after the letters.
     EXPECT_EQ(search(dir / "*.wav"), (Listing{{".hidden.wav", false},
-                                              {"_x.wav", false},
                                               {"A.wav", false},
                                               {"a.wav", false},
+                                              {"ab.wav", false},
+                                              {"a_.wav", false},
                                               {"b.WAV", false},
                                               {"C.wav", false},
-                                              {"d.Wav", false}}));
-    EXPECT_EQ(search(dir / "?.wav").size(), 5u);
+                                              {"d.Wav", false},
+                                              {"Z.wav", false},
+                                              {"_x.wav", false}}));
+    EXPECT_EQ(search(dir / "?.wav").size(), 6u);
     EXPECT_EQ(search(dir / "*.mp3"), Listing{});
 }
 
@@ -95,13 +100,30 @@ TEST(DirectorySearch, SearchesTheWorkingFolderAndKeepsNamesAsBytes)
     EXPECT_EQ(needed, dir.path().size() + 1);
 }
 
-TEST(DirectorySearch, AnEmptyOrMissingFolderFindsNothing)
+TEST(DirectorySearch, AnEmptyOrMissingFolderFindsNothingAndSaysWhich)
 {
     support::TempDir dir;
     WIN32_FIND_DATAA findData;
     EXPECT_EQ(FindFirstFileA((dir / "*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(FindFirstFileA((dir / "missing/*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(FindNextFileA(INVALID_HANDLE_VALUE, &findData));
+
+    support::writeBytes(dir / "one.wav", "");
+    HANDLE search = FindFirstFileA((dir / "*.wav").c_str(), &findData);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(FindNextFileA(search, &findData));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(search);
+
+    // A folder that cannot be read (root reads every folder).
+    if (geteuid() != 0) {
+        chmod(dir.path().c_str(), 0);
+        EXPECT_EQ(FindFirstFileA((dir / "*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        chmod(dir.path().c_str(), 0700);
+    }
 }
 
 double monotonicMs()

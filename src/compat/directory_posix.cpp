@@ -2,9 +2,10 @@
 //
 // A pattern is a folder part (optional) and a name part with the wildcards
 // '*' and '?', matched with ASCII letters in any case, as on Windows. The
-// whole folder is read when the search starts and reported in name order,
-// compared case-insensitively with ties broken bytewise (the order NTFS
-// gives), so a folder yields the same list on every run and every copy.
+// whole folder is read when the search starts and reported in the order NTFS
+// gives: names compared with ASCII letters in upper case (so "_" sorts after
+// the letters), ties broken bytewise. A folder thus yields the same list on
+// every run and every copy, and the same as the Windows build.
 
 #include "compat/win32.h"
 
@@ -31,9 +32,9 @@ struct Search {
     std::size_t next = 0;
 };
 
-char lowerAscii(char c)
+char upperAscii(char c)
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 bool matches(const char* pattern, const char* name)
@@ -45,7 +46,7 @@ bool matches(const char* pattern, const char* name)
         if (*pattern == '*') {
             star = pattern++;
             resume = name;
-        } else if (*pattern == '?' || (*pattern != '\0' && lowerAscii(*pattern) == lowerAscii(*name))) {
+        } else if (*pattern == '?' || (*pattern != '\0' && upperAscii(*pattern) == upperAscii(*name))) {
             ++pattern;
             ++name;
         } else if (star != nullptr) {
@@ -64,8 +65,8 @@ bool nameOrder(const Entry& a, const Entry& b)
 {
     const std::size_t common = std::min(a.name.size(), b.name.size());
     for (std::size_t i = 0; i < common; ++i) {
-        const unsigned char x = static_cast<unsigned char>(lowerAscii(a.name[i]));
-        const unsigned char y = static_cast<unsigned char>(lowerAscii(b.name[i]));
+        const unsigned char x = static_cast<unsigned char>(upperAscii(a.name[i]));
+        const unsigned char y = static_cast<unsigned char>(upperAscii(b.name[i]));
         if (x != y)
             return x < y;
     }
@@ -85,6 +86,21 @@ bool isDirectory(int folder, const dirent* entry)
     return fstatat(folder, entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The Win32 error for a folder that could not be opened.
+DWORD searchError(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_READ_FAULT;
+    }
+}
+
 void report(const Entry& entry, WIN32_FIND_DATAA* findData)
 {
     std::memset(findData, 0, sizeof *findData);
@@ -101,16 +117,27 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
     const char* namePattern = slash ? slash + 1 : lpFileName;
 
     DIR* folder = opendir(folderName.c_str());
-    if (folder == nullptr)
+    if (folder == nullptr) {
+        SetLastError(searchError(errno));
         return INVALID_HANDLE_VALUE;
+    }
 
     Search* search = new (std::nothrow) Search;
     if (search == nullptr) {
         closedir(folder);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
+    DWORD error = ERROR_FILE_NOT_FOUND;  // when nothing matches
     try {
-        while (const dirent* entry = readdir(folder)) {
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(folder);
+            if (entry == nullptr) {
+                if (errno != 0)
+                    error = ERROR_READ_FAULT;
+                break;
+            }
             const char* name = entry->d_name;
             if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
                 continue;
@@ -120,11 +147,13 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
         }
     } catch (const std::bad_alloc&) {
         search->entries.clear();
+        error = ERROR_NOT_ENOUGH_MEMORY;
     }
     closedir(folder);
 
     if (search->entries.empty()) {
         delete search;
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     std::sort(search->entries.begin(), search->entries.end(), nameOrder);
@@ -138,8 +167,10 @@ BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData)
     if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE)
         return FALSE;
     Search* search = static_cast<Search*>(hFindFile);
-    if (search->next >= search->entries.size())
+    if (search->next >= search->entries.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
+    }
     report(search->entries[search->next++], lpFindFileData);
     return TRUE;
 }

@@ -50,6 +50,18 @@ struct WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 };
 
+// KERNEL32: the calling thread's last error.
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NO_MORE_FILES 18
+#define ERROR_READ_FAULT 30
+
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
 // KERNEL32: directory search.
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
