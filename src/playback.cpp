@@ -1,14 +1,13 @@
 #include "playback.h"
 
-#include <cstdlib>
-
+#include "compat/crt.h"
 #include "compat/win32.h"
 
 void playForever(char** lines, int lineCount, int intervalMs)
 {
-    std::srand(42);
+    crt::srand(42);
     for (;;) {
-        const int pick = std::rand() % lineCount;
+        const int pick = crt::rand() % lineCount;
         Sleep(static_cast<DWORD>(intervalMs));
         PlaySoundA(lines[pick], nullptr, SND_FILENAME);
     }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "compat/crt.h"
 #include "support.h"
 
 namespace {
@@ -62,13 +63,13 @@ TEST(Program, PlaysTheFolderRecordingsInTheSameSequenceOnEveryRun)
     EXPECT_EQ(std::set<unsigned>(first.begin(), first.end()), (std::set<unsigned>{8000, 11025, 16000}));
     EXPECT_EQ(runUntilPlayed(dir, 30), first);
 
-    // The C library's generator seeded with 42 draws them, over the folder in
-    // name order (one, three, Two), with nothing else drawing from it.
+    // The Windows C runtime's generator seeded with 42 draws them, over the
+    // folder in name order (one, three, Two).
     const unsigned byName[] = {8000, 16000, 11025};
-    std::srand(42);
+    crt::srand(42);
     std::vector<unsigned> drawn;
     for (int turn = 0; turn < 30; ++turn)
-        drawn.push_back(byName[std::rand() % 3]);
+        drawn.push_back(byName[crt::rand() % 3]);
     EXPECT_EQ(first, drawn);
 }
 
