@@ -8,8 +8,9 @@
 // Everything printed has reached standard output when it returns.
 void announceStart(int argCount, int intervalMs, int lineCount);
 
-// No recordings to play: says so on standard error, naming the folder and
-// the pattern, and ends the process with status 1.
+// No recordings to play: says so on standard error, naming the folder (its
+// control characters escaped) and the pattern, or that the folder cannot be
+// read and why, and ends the process with status 1.
 [[noreturn]] void exitNoLines();
 
 // Memory ran out while collecting: says so on standard error and ends the

@@ -7,6 +7,8 @@ namespace fake {
 std::vector<Entry> folder;
 std::size_t generatedFiles = 0;
 std::vector<std::string> patterns;
+DWORD searchError = ERROR_FILE_NOT_FOUND;
+std::string currentFolder = "/fake/folder";
 std::vector<Call> calls;
 void (*onSleep)() = nullptr;
 
@@ -15,6 +17,7 @@ std::size_t playLimit = 0;
 std::size_t nextEntry = 0;
 std::size_t filePlays = 0;
 int searchHandle;  // its address is the one search handle
+DWORD lastError = 0;
 
 bool report(WIN32_FIND_DATAA* findData)
 {
@@ -39,6 +42,8 @@ void reset()
     folder.clear();
     generatedFiles = 0;
     patterns.clear();
+    searchError = ERROR_FILE_NOT_FOUND;
+    currentFolder = "/fake/folder";
     calls.clear();
     playLimit = 0;
     onSleep = nullptr;
@@ -68,7 +73,20 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
 {
     fake::patterns.push_back(lpFileName);
     fake::nextEntry = 0;
-    return fake::report(lpFindFileData) ? &fake::searchHandle : INVALID_HANDLE_VALUE;
+    if (fake::report(lpFindFileData))
+        return &fake::searchHandle;
+    fake::lastError = fake::searchError;
+    return INVALID_HANDLE_VALUE;
+}
+
+DWORD GetLastError()
+{
+    return fake::lastError;
+}
+
+void SetLastError(DWORD dwErrCode)
+{
+    fake::lastError = dwErrCode;
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData)
@@ -83,11 +101,11 @@ BOOL FindClose(HANDLE hFindFile)
 
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
 {
-    const char folder[] = "/fake/folder";
-    if (nBufferLength < sizeof folder)
-        return sizeof folder;
-    std::memcpy(lpBuffer, folder, sizeof folder);
-    return sizeof folder - 1;
+    const std::string& folder = fake::currentFolder;
+    if (nBufferLength < folder.size() + 1)
+        return static_cast<DWORD>(folder.size() + 1);
+    std::memcpy(lpBuffer, folder.c_str(), folder.size() + 1);
+    return static_cast<DWORD>(folder.size());
 }
 
 void Sleep(DWORD dwMilliseconds)

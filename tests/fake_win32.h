@@ -31,6 +31,11 @@ extern std::vector<Entry> folder;
 // each with a name of 259 characters (for running out of memory).
 extern std::size_t generatedFiles;
 extern std::vector<std::string> patterns;
+// The error a search that finds nothing leaves (ERROR_FILE_NOT_FOUND unless
+// set otherwise).
+extern DWORD searchError;
+// The working folder GetCurrentDirectoryA reports.
+extern std::string currentFolder;
 extern std::vector<Call> calls;
 // Called at each Sleep, before it is recorded.
 extern void (*onSleep)();

@@ -9,9 +9,13 @@
 #include <set>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
+#include <atomic>
 #include <vector>
 
+#include "compat/crt.h"
 #include "fake_win32.h"
+#include "announce.h"
 #include "lines.h"
 #include "playback.h"
 #include "settings.h"
@@ -65,6 +69,35 @@ TEST(Interval, DigitsBeyondThirtyTwoBitsSaturateBeforeTheProduct)
     // INT_MAX * 1000 and INT_MIN * 1000 modulo 2^32.
     EXPECT_EQ(intervalFor({"99999999999"}), -1000);
     EXPECT_EQ(intervalFor({"-99999999999"}), 0);
+}
+
+TEST(Generator, GivesTheWindowsCRuntimeSequenceWhateverOtherThreadsDraw)
+{
+    // The first draws of the Windows C runtime after srand(42).
+    const std::vector<int> windows = {175, 400, 17869, 30056, 16083, 12879, 8016, 7644};
+    // Sound libraries seed and draw from the C library's generator on threads
+    // of their own (PipeWire's sample converter does, for every stream).
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        for (unsigned seed = 0; !done; ++seed) {
+            std::srand(seed);
+            srandom(seed);
+            (void)std::rand();
+            (void)random();
+        }
+    });
+    std::vector<int> drawn;
+    for (int round = 0; round < 1000; ++round) {
+        crt::srand(42);
+        drawn.clear();
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            drawn.push_back(crt::rand());
+        if (drawn != windows)
+            break;
+    }
+    done = true;
+    other.join();
+    EXPECT_EQ(drawn, windows);
 }
 
 // Allows a little more address space than is in use, then collects a folder
@@ -172,7 +205,7 @@ TEST_F(Player, DrawsWithSeed42ThenWaitsThenPlaysSynchronously)
     useNames({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
     play(60000, 40);
 
-    std::srand(42);
+    crt::srand(42);
     ASSERT_EQ(fake::calls.size(), 80u);
     for (std::size_t turn = 0; turn < 40; ++turn) {
         const fake::Call& wait = fake::calls[2 * turn];
@@ -181,7 +214,7 @@ TEST_F(Player, DrawsWithSeed42ThenWaitsThenPlaysSynchronously)
         EXPECT_EQ(wait.milliseconds, 60000u);
         EXPECT_EQ(sound.kind, fake::Call::Play);
         EXPECT_EQ(sound.flags, static_cast<DWORD>(SND_FILENAME));
-        EXPECT_EQ(sound.name, lines[std::rand() % 5]) << "turn " << turn;
+        EXPECT_EQ(sound.name, lines[crt::rand() % 5]) << "turn " << turn;
     }
 }
 
@@ -190,7 +223,7 @@ TEST_F(Player, TwoRunsOverTheSameListPlayTheSameSequence)
     useNames({"one.wav", "two.wav", "three.wav", "four.wav"});
     play(0, 100);
     const std::vector<std::string> first = fake::playedNames();
-    std::srand(7);  // whatever happened to the generator between runs
+    crt::srand(7);  // whatever happened to the generator between runs
     play(0, 100);
     EXPECT_EQ(fake::playedNames(), first);
 }
@@ -200,13 +233,13 @@ TEST_F(Player, DrawsBeforeWaiting)
     // Reseeding inside the wait tells the order apart: a turn drawn before
     // its wait takes the value before the reseed.
     useNames({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav", "f.wav", "g.wav"});
-    fake::onSleep = [] { std::srand(1000); };
+    fake::onSleep = [] { crt::srand(1001); };
     play(1000, 3);
 
-    std::srand(42);
-    const int firstPick = std::rand() % 7;
-    std::srand(1000);
-    const int laterPick = std::rand() % 7;
+    crt::srand(42);
+    const int firstPick = crt::rand() % 7;
+    crt::srand(1001);
+    const int laterPick = crt::rand() % 7;
     ASSERT_NE(firstPick, laterPick) << "the two seeds must give different picks to tell the order";
     const std::vector<std::string> names = fake::playedNames();
     EXPECT_EQ(names, (std::vector<std::string>{lines[firstPick], lines[laterPick], lines[laterPick]}));
@@ -233,6 +266,18 @@ TEST_F(Player, ANegativeIntervalIsWaitedAsAnUnsignedCount)
 
     play(intervalFor({"3000000"}), 1);
     EXPECT_EQ(fake::calls[0].milliseconds, 3000000000u);
+}
+
+TEST_F(Player, NoLinesSaysWhyAndShowsTheFolderWithoutControlCharacters)
+{
+    fake::folder.clear();
+    fake::currentFolder = "/home/\x1b]0;owned\x07x";
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1),
+                "В папке \"/home/\\\\x1B\\]0;owned\\\\x07x\" нет ни одного файла \\*\\.wav, играть нечего");
+    fake::searchError = ERROR_ACCESS_DENIED;
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(нет доступа\\)");
+    fake::searchError = ERROR_READ_FAULT;
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(ошибка 30\\)");
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // other Cyrillic charsets (KOI8-R, ISO-8859-5, ...) get the text converted;
 // a charset with no Cyrillic (the C/POSIX locale among them) gets UTF-8,
 // which is what terminals show. UTF-8 comes from a table here, so a message
-// written when memory has run out still reads right.
+// written when memory has run out still reads right. Writes to standard
+// error wait while the sound layer has it pointed away from the terminal.
 
 #include "compat/console.h"
 
@@ -11,7 +12,10 @@
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <mutex>
 #include <string>
+
+#include "compat/quiet_posix.h"
 
 namespace {
 
@@ -113,6 +117,9 @@ const Target& target()
 void writeMessage(std::FILE* stream, const char* text)
 {
     const Target& t = target();
+    std::unique_lock<std::mutex> guard(compat::standardErrorLock(), std::defer_lock);
+    if (stream == stderr)
+        guard.lock();
     if (t.output == Output::Unchanged) {
         std::fputs(text, stream);
         return;
@@ -123,4 +130,12 @@ void writeMessage(std::FILE* stream, const char* text)
         return;
     }
     writeUtf8(stream, text);
+}
+
+void writeNative(std::FILE* stream, const char* text)
+{
+    std::unique_lock<std::mutex> guard(compat::standardErrorLock(), std::defer_lock);
+    if (stream == stderr)
+        guard.lock();
+    std::fputs(text, stream);
 }

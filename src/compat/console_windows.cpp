@@ -30,3 +30,8 @@ void writeMessage(std::FILE* stream, const char* text)
     DWORD written = 0;
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(length - 1), &written, nullptr);
 }
+
+void writeNative(std::FILE* stream, const char* text)
+{
+    std::fputs(text, stream);
+}
