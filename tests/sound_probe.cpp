@@ -4,9 +4,6 @@
 //   sound_probe play FILE...      PlaySoundA(FILE, NULL, SND_FILENAME) for each
 //                                 in turn: 0 when all yield TRUE, 1 otherwise
 //   sound_probe chime-then-play FILE  the start-up sound (async), then FILE
-//   sound_probe keeps-generator FILE  plays FILE between srand(42) and
-//                                 the first rand(): 0 when that draw is
-//                                 untouched by the play, 1 otherwise
 //   sound_probe sleep MS          Sleep(MS)
 //   sound_probe play-after MS FILE...  Sleep(MS), then PlaySoundA(FILE, NULL,
 //                                 SND_FILENAME), for each in turn: 0 when all
@@ -22,19 +19,12 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: sound_probe play|play-after|chime-then-play|keeps-generator|sleep ARGUMENT...\n");
+        std::fprintf(stderr, "usage: sound_probe play|play-after|chime-then-play|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {
         Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)));
         return 0;
-    }
-    if (std::strcmp(argv[1], "keeps-generator") == 0) {
-        std::srand(42);
-        const int expected = std::rand();
-        std::srand(42);
-        PlaySoundA(argv[2], nullptr, SND_FILENAME);
-        return std::rand() == expected ? 0 : 1;
     }
     DWORD pause = 0;
     int first = 2;

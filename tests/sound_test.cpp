@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <fcntl.h>
+#include <thread>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -179,17 +182,26 @@ TEST(LeadIn, OnlyAPlayAfterAPauseBeginsWithSilence)
     EXPECT_FALSE(silent(captures[1].samples.substr(0, 32))) << "the second play came at once and needs no lead-in";
 }
 
-TEST(Generator, APlayLeavesThePlayersRandomSequenceAlone)
+TEST(UnplayableFiles, AreNotOpenedUnlessTheyAreRegularFiles)
 {
-    // With no runtime folder and a new HOME, the PulseAudio client library
-    // that ALSA loads draws from rand() to make one.
+    // Opening a device may act by itself; a FIFO shows whether it was
+    // opened: a writer waiting for a reader is let through by any open.
     support::AlsaRig rig;
     support::TempDir dir;
-    support::writeTone(dir / "line.wav", 440, 0.1);
-    std::map<std::string, std::string> env = rig.env();
-    env["XDG_RUNTIME_DIR"] = "";
-    const support::Ending ending = support::run({SOUND_PROBE, "keeps-generator", "line.wav"}, dir.path(), env);
-    EXPECT_EQ(ending.exitCode, 0);
+    mkfifo((dir / "fifo").c_str(), 0600);
+    symlink("fifo", (dir / "link.wav").c_str());
+    std::atomic<bool> writerThrough{false};
+    std::thread writer([&] {
+        const int fd = open((dir / "fifo").c_str(), O_WRONLY);
+        writerThrough = true;
+        close(fd);
+    });
+    for (const char* name : {"fifo", "link.wav"})
+        EXPECT_EQ(probe(rig, dir.path(), "play", name).exitCode, 1);
+    const bool opened = writerThrough;
+    close(open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));  // lets the writer go
+    writer.join();
+    EXPECT_FALSE(opened) << "the player opened a FIFO";
 }
 
 TEST(NoDevice, PlaysFailPromptlyAndQuietly)

@@ -6,6 +6,8 @@
 // so nothing is held between plays and a restarted sound server is found
 // again. A file that cannot be played is replaced by the system default
 // sound, unless SND_NODEFAULT says otherwise, and the call yields FALSE.
+// Every wait is bounded: a play that has not been heard to its end a few
+// seconds after it could have been (a server that died or froze) is given up.
 
 #include "compat/win32.h"
 
@@ -16,12 +18,14 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -29,7 +33,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "compat/quiet_posix.h"
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Frames go to the device in blocks of at most this many bytes, so memory
 // does not grow with the file.
@@ -37,6 +45,15 @@ constexpr std::size_t blockBytes = 16 * 1024;
 // Device buffer: two seconds, so that a play wakes the process a few times a
 // second only; a stop still takes effect at once (the buffer is dropped).
 constexpr unsigned deviceLatencyUs = 2000000;
+// How long past the moment a sound could at the earliest have been heard to
+// its end a play still waits for it (a waking sink, a busy server) before it
+// is given up.
+constexpr Clock::duration giveUpAfter = std::chrono::seconds(3);
+// The longest single sleep of a play, so that a stalled device is noticed.
+constexpr Clock::duration longestPause = std::chrono::seconds(1);
+// A device that could not be opened is tried again this long after at the
+// earliest: with no device, a run with no interval waits instead of spinning.
+constexpr Clock::duration retryAfter = std::chrono::seconds(1);
 
 // Sound servers suspend an idle sink after a few seconds (PipeWire after 3,
 // PulseAudio after 5) and sound cards power down; the start of a sound
@@ -44,45 +61,71 @@ constexpr unsigned deviceLatencyUs = 2000000;
 // follows a pause longer than idleBeforeLeadIn begins with leadInMs of
 // silence, which covers the wake-up and goes unnoticed after the pause;
 // plays in quick succession start at once.
-constexpr std::chrono::milliseconds idleBeforeLeadIn{2000};
+constexpr Clock::duration idleBeforeLeadIn = std::chrono::seconds(2);
 constexpr unsigned leadInMs = 250;
 
-// When the last play ended (steady clock); none yet at start-up.
-std::atomic<std::chrono::steady_clock::rep> lastPlayEnded{std::numeric_limits<std::chrono::steady_clock::rep>::min()};
+// A moment shared between threads; `never` until it is first set.
+class Moment {
+public:
+    static constexpr Clock::rep never = std::numeric_limits<Clock::rep>::min();
+    void set(Clock::time_point at) { ticks_.store(at.time_since_epoch().count()); }
+    bool isSet() const { return ticks_.load() != never; }
+    Clock::time_point get() const { return Clock::time_point(Clock::duration(ticks_.load())); }
 
-void notePlayEnded()
-{
-    lastPlayEnded.store(std::chrono::steady_clock::now().time_since_epoch().count());
-}
+private:
+    std::atomic<Clock::rep> ticks_{never};
+};
+
+Moment lastPlayEnded;
+Moment lastDeviceFailure;
 
 // The silence to play before a sound at the given rate.
 std::size_t leadInFrames(unsigned rate)
 {
-    const auto last = lastPlayEnded.load();
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    const bool idle = last == std::numeric_limits<std::chrono::steady_clock::rep>::min()
-                      || now - std::chrono::steady_clock::duration(last) > idleBeforeLeadIn;
+    const bool idle = !lastPlayEnded.isSet() || Clock::now() - lastPlayEnded.get() > idleBeforeLeadIn;
     return idle ? static_cast<std::size_t>(rate) * leadInMs / 1000 : 0;
 }
 
-enum class Outcome { Played, Stopped, NoDevice, Unplayable };
+// Tells the sound layer's thread to stop, waking it from its pauses.
+struct StopSignal {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool requested = false;
 
-// libpulse draws from rand() when a connection makes its runtime folder, and
-// ALSA connects while it reads its configuration (the PulseAudio hook) and
-// when it opens the device. The
-// player's sequence from srand(42) must stay its own, so the C library's
-// generator is switched to a scratch state around those calls.
-class GeneratorGuard {
-public:
-    GeneratorGuard() : previous_(initstate(1, scratch_, sizeof scratch_)) {}
-    ~GeneratorGuard() { setstate(previous_); }
-    GeneratorGuard(const GeneratorGuard&) = delete;
-    GeneratorGuard& operator=(const GeneratorGuard&) = delete;
-
-private:
-    char scratch_[128];
-    char* previous_;
+    void request()
+    {
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            requested = true;
+        }
+        changed.notify_all();
+    }
 };
+
+bool stopRequested(StopSignal* stop)
+{
+    if (stop == nullptr)
+        return false;
+    const std::lock_guard<std::mutex> guard(stop->lock);
+    return stop->requested;
+}
+
+// Sleeps until the given moment, or until a stop is requested; true when
+// stopped.
+bool pauseUntil(Clock::time_point until, StopSignal* stop)
+{
+    if (stop == nullptr) {
+        std::this_thread::sleep_until(until);
+        return false;
+    }
+    std::unique_lock<std::mutex> guard(stop->lock);
+    return stop->changed.wait_until(guard, until, [stop] { return stop->requested; });
+}
+
+Clock::duration framesToTime(std::size_t frames, unsigned rate)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(static_cast<double>(frames) / rate));
+}
 
 // A stream of interleaved frames: a decoded file, or samples in memory.
 struct Source {
@@ -95,7 +138,10 @@ struct Source {
     unsigned channels = 1;
     unsigned rate = 44100;
 
-    std::size_t sampleBytes() const { return static_cast<std::size_t>(snd_pcm_format_physical_width(format)) / 8; }
+    std::size_t frameBytes() const
+    {
+        return static_cast<std::size_t>(snd_pcm_format_physical_width(format)) / 8 * channels;
+    }
 
     // Reads up to frames frames into buffer; 0 at the end.
     std::size_t read(void* buffer, std::size_t frames)
@@ -131,31 +177,27 @@ snd_pcm_format_t streamFormat(int sndfileFormat)
     }
 }
 
-// ALSA reports its errors on standard error; the player prints nothing but
-// its messages, and a failed play is told by the result alone.
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
-bool stopRequested(const std::atomic<bool>* stop)
-{
-    return stop != nullptr && stop->load(std::memory_order_relaxed);
-}
-
 // Opens a file for decoding; wavOnly refuses every container but WAV (a
 // recording), otherwise any format libsndfile reads (a theme sound).
 bool openFile(const char* name, bool wavOnly, Source& source)
 {
-    // Without blocking, so that a FIFO or a device does not hang the open;
-    // only regular files are read.
+    // Only regular files are opened: opening a device may act by itself (a
+    // watchdog arms, a tape rewinds), and a FIFO would block. The type is
+    // looked at first, and the opened descriptor checked to be the same file.
+    struct stat named;
+    if (stat(name, &named) != 0 || !S_ISREG(named.st_mode))
+        return false;
     const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;
-    struct stat info;
+    struct stat opened;
     SF_INFO sfInfo;
     std::memset(&sfInfo, 0, sizeof sfInfo);
     SNDFILE* file = nullptr;
     // The descriptor stays ours (libsndfile does not close it), so that it is
     // closed exactly once whatever happens.
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev
+        && opened.st_ino == named.st_ino)
         file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_FALSE);
     if (file == nullptr) {
         close(fd);
@@ -176,120 +218,183 @@ bool openFile(const char* name, bool wavOnly, Source& source)
     return true;
 }
 
+// ALSA reports its errors on standard error; the player prints nothing but
+// its messages, and a failed play is told by the result alone.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 std::atomic<bool> readConfigurationAgain{true};
 
-// Opens the "default" device for source. Called on the thread that called
-// PlaySoundA, under a GeneratorGuard.
-Outcome openDevice(const Source& source, snd_pcm_t** device)
+void noteDeviceFailure()
+{
+    lastDeviceFailure.set(Clock::now());
+    // Where "default" leads is decided when ALSA's configuration is read
+    // (the PulseAudio hook looks for a running server): read it anew at the
+    // next open, so that a sound server started or restarted since is found.
+    // While plays succeed the configuration read once is kept, which spares
+    // each play some milliseconds.
+    readConfigurationAgain = true;
+}
+
+enum class Opened { Ready, NoDevice, Unplayable };
+
+// Opens the "default" device for source, without blocking (a busy device
+// fails at once) and kept that way: every wait of a play is its own.
+Opened openDevice(const Source& source, snd_pcm_t** device, StopSignal* stop)
 {
     static const int quiet = snd_lib_error_set_handler(quietAlsa);
     (void)quiet;
-    // After a failure, read the configuration anew: where "default" leads
-    // is decided when it is read (the PulseAudio hook looks for a running
-    // server), so a sound server started or restarted since is found. While
-    // plays succeed the configuration read once is kept, which spares each
-    // play some milliseconds.
+    if (lastDeviceFailure.isSet() && pauseUntil(lastDeviceFailure.get() + retryAfter, stop))
+        return Opened::NoDevice;
+
+    const compat::Quiet quietLibraries;
     if (readConfigurationAgain.exchange(false))
         snd_config_update_free_global();
-
     snd_pcm_t* pcm = nullptr;
-    // Opened without blocking, so that a busy device fails at once; written
-    // to with blocking calls.
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
-        readConfigurationAgain = true;
-        return Outcome::NoDevice;
+        noteDeviceFailure();
+        return Opened::NoDevice;
     }
-    snd_pcm_nonblock(pcm, 0);
     if (snd_pcm_set_params(pcm, source.format, SND_PCM_ACCESS_RW_INTERLEAVED, source.channels, source.rate, 1,
                            deviceLatencyUs)
         < 0) {
         snd_pcm_close(pcm);
-        return Outcome::Unplayable;
+        return Opened::Unplayable;
     }
     *device = pcm;
-    return Outcome::Played;
+    return Opened::Ready;
 }
 
-// Writes frames to pcm, recovering from underruns; false when the device is
-// gone.
-bool writeFrames(snd_pcm_t* pcm, const unsigned char* data, std::size_t frames, std::size_t frameBytes)
+void closeDevice(snd_pcm_t* pcm)
 {
-    while (frames > 0) {
-        const snd_pcm_sframes_t written = snd_pcm_writei(pcm, data, frames);
-        if (written == -EAGAIN)
-            continue;
-        if (written < 0) {
-            // Underrun or suspend: recover and write the rest again.
-            if (snd_pcm_recover(pcm, static_cast<int>(written), 1) < 0)
-                return false;
-            continue;
+    const compat::Quiet quietLibraries;
+    snd_pcm_close(pcm);
+}
+
+enum class Ending { Heard, Stopped, Lost };
+
+// One sound on its way through an open device: what has been written, and
+// when it can at the earliest be heard to its end.
+struct Stream {
+    snd_pcm_t* pcm;
+    unsigned rate;
+    StopSignal* stop;
+    Clock::time_point started = Clock::now();
+    std::size_t written = 0;
+
+    Clock::time_point heardAtTheEarliest() const { return started + framesToTime(written, rate); }
+    Clock::time_point giveUpAt() const { return heardAtTheEarliest() + giveUpAfter; }
+
+    // Writes frames, waiting for room in the device's buffer.
+    Ending write(const unsigned char* data, std::size_t frames, std::size_t frameBytes)
+    {
+        bool recovered = false;  // from an error, with nothing written since
+        while (frames > 0) {
+            if (stopRequested(stop))
+                return Ending::Stopped;
+            snd_pcm_sframes_t done = snd_pcm_writei(pcm, data, frames);
+            if (done == -EAGAIN) {
+                // A full buffer: wait for room, a period at most (a stop is
+                // looked at every 50 ms), and no later than the give-up time.
+                const Clock::time_point now = Clock::now();
+                if (now >= giveUpAt())
+                    return Ending::Lost;
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt() - now).count();
+                const int waitMs = static_cast<int>(std::clamp<long long>(left, 1, stop != nullptr ? 50 : 1000));
+                done = std::min(snd_pcm_wait(pcm, waitMs), 0);
+            }
+            if (done < 0) {
+                // An underrun or a suspend is recovered from; any other
+                // error, or one straight after a recovery, means that the
+                // device or its server is gone.
+                if (recovered || (done != -EPIPE && done != -ESTRPIPE)
+                    || snd_pcm_recover(pcm, static_cast<int>(done), 1) < 0)
+                    return Ending::Lost;
+                recovered = true;
+                continue;
+            }
+            recovered = false;
+            data += static_cast<std::size_t>(done) * frameBytes;
+            frames -= static_cast<std::size_t>(done);
+            written += static_cast<std::size_t>(done);
         }
-        data += static_cast<std::size_t>(written) * frameBytes;
-        frames -= static_cast<std::size_t>(written);
+        return Ending::Heard;
     }
-    return true;
-}
 
-// Writes leadInFrames of silence and then all of source to pcm, and waits
-// until it has been heard; with a stop flag, checks it between blocks and
-// while the tail plays.
-Outcome writeAll(snd_pcm_t* pcm, Source& source, std::size_t leadInFrames, const std::atomic<bool>* stop)
+    // Waits until the last frame written has been heard.
+    //
+    // The device's delay counts what is still ahead of the listener, the
+    // sound server's own latency included; it is read a few times and the
+    // end expected that long after each reading. Once the server has taken
+    // every frame, readings go on only to bring the end closer: PipeWire's
+    // delay then returns to one quantum on every cycle, and PulseAudio,
+    // whose sink mixes seconds ahead on a desktop, reports an underrun
+    // while the sink still holds the sound (closing the stream then would
+    // take back what has not been heard). The end is never expected before
+    // the sound could have been heard whole: a sink that is just waking
+    // reads a delay of zero before it has played anything.
+    Ending waitUntilHeard(snd_pcm_uframes_t bufferFrames)
+    {
+        if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
+            return Ending::Lost;
+        Clock::time_point expected = Clock::now();
+        bool allTaken = false;
+        for (;;) {
+            const Clock::time_point now = Clock::now();
+            // A device that is gone says so here (PipeWire's delay goes on
+            // reading its last value after its server has died).
+            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm);
+            if (avail < 0 && avail != -EPIPE)
+                return Ending::Lost;
+            snd_pcm_sframes_t delay = 0;
+            if (avail >= 0 && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0) {
+                // What the server has not taken yet is still to be heard,
+                // whatever the delay says.
+                const snd_pcm_uframes_t queued = bufferFrames - std::min<snd_pcm_uframes_t>(avail, bufferFrames);
+                const std::size_t ahead = std::max<std::size_t>(static_cast<std::size_t>(std::max<snd_pcm_sframes_t>(delay, 0)), queued);
+                const Clock::time_point ends = now + framesToTime(ahead, rate);
+                expected = allTaken ? std::min(expected, ends) : ends;
+                allTaken = queued == 0;
+            }
+            if (now >= expected)
+                return Ending::Heard;
+            if (now >= giveUpAt())
+                return Ending::Lost;
+            if (pauseUntil(std::min({expected, now + longestPause, giveUpAt()}), stop))
+                return Ending::Stopped;
+        }
+    }
+};
+
+// Writes leadIn frames of silence and then all of source to pcm, and waits
+// until it has been heard.
+Ending play(snd_pcm_t* pcm, Source& source, std::size_t leadIn, StopSignal* stop)
 {
-    const std::size_t frameBytes = source.sampleBytes() * source.channels;
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    if (snd_pcm_get_params(pcm, &bufferFrames, &periodFrames) < 0)
+        return Ending::Lost;
+    const std::size_t frameBytes = source.frameBytes();
     const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
     std::vector<unsigned char> block(blockFrames * frameBytes);  // silence until read into
 
-    while (leadInFrames > 0) {
-        const std::size_t frames = std::min(leadInFrames, blockFrames);
-        if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
-            snd_pcm_drop(pcm);
-            readConfigurationAgain = true;
-            return Outcome::NoDevice;
-        }
-        leadInFrames -= frames;
+    Stream stream{pcm, source.rate, stop};
+    Ending ending = Ending::Heard;
+    while (ending == Ending::Heard && leadIn > 0) {
+        const std::size_t frames = std::min(leadIn, blockFrames);
+        ending = stream.write(block.data(), frames, frameBytes);
+        leadIn -= frames;
     }
-    for (;;) {
-        if (stopRequested(stop)) {
-            snd_pcm_drop(pcm);
-            return Outcome::Stopped;
-        }
+    while (ending == Ending::Heard) {
         const std::size_t frames = source.read(block.data(), blockFrames);
         if (frames == 0)
             break;
-        if (!writeFrames(pcm, block.data(), frames, frameBytes)) {
-            snd_pcm_drop(pcm);
-            readConfigurationAgain = true;
-            return Outcome::NoDevice;
-        }
+        ending = stream.write(block.data(), frames, frameBytes);
     }
-
-    // A sound shorter than the device buffer has not started by itself yet;
-    // start it, so that the wait below (not a drain) covers its playing.
-    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
-        snd_pcm_start(pcm);
-
-    // Wait until the device says the last frame has been heard (its delay
-    // counts what the sound server still holds, its own latency included),
-    // sleeping for that delay, so that a play wakes the process a few times
-    // only; with a stop flag, the flag is looked at every stopPollUs. Then
-    // drain, which confirms that the server has taken everything. A drain
-    // alone is not enough: PulseAudio confirms it once the sound is mixed
-    // into the sink's buffer, which may be a second or more ahead of what is
-    // heard, and closing the stream then takes back the part not yet heard.
-    constexpr long stopPollUs = 10000;
-    snd_pcm_sframes_t delay = 0;
-    while (!stopRequested(stop) && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0
-           && delay > 0) {
-        long us = static_cast<long>(static_cast<long long>(delay) * 1000000 / source.rate);
-        us = std::clamp(us, 1000L, stop != nullptr ? stopPollUs : 1000000L);
-        usleep(static_cast<useconds_t>(us));
-    }
-    if (stopRequested(stop)) {
-        snd_pcm_drop(pcm);
-        return Outcome::Stopped;
-    }
-    snd_pcm_drain(pcm);
-    return Outcome::Played;
+    if (ending == Ending::Heard)
+        ending = stream.waitUntilHeard(bufferFrames);
+    if (ending == Ending::Lost)
+        noteDeviceFailure();
+    return ending;
 }
 
 // A short two-note chime, for systems without a sound theme.
@@ -316,7 +421,7 @@ const std::vector<std::int16_t>& chime()
 }
 
 // The desktop sound theme's "bell", looked up in the XDG data directories.
-std::string themeBell()
+std::vector<std::string> themeBells()
 {
     std::vector<std::string> folders;
     const char* dataHome = std::getenv("XDG_DATA_HOME");
@@ -335,14 +440,11 @@ std::string themeBell()
             folders.push_back(list.substr(start, end - start));
         start = end + 1;
     }
-    for (const std::string& folder : folders) {
-        for (const char* ending : {"oga", "ogg", "wav"}) {
-            const std::string path = folder + "/sounds/freedesktop/stereo/bell." + ending;
-            if (access(path.c_str(), R_OK) == 0)
-                return path;
-        }
-    }
-    return std::string();
+    std::vector<std::string> bells;
+    for (const std::string& folder : folders)
+        for (const char* ending : {"oga", "ogg", "wav"})
+            bells.push_back(folder + "/sounds/freedesktop/stereo/bell." + ending);
+    return bells;
 }
 
 // One sound made ready to play: its source and the open device.
@@ -359,7 +461,7 @@ struct Playback {
     void clear()
     {
         if (pcm != nullptr)
-            snd_pcm_close(pcm);
+            closeDevice(pcm);
         if (source.file != nullptr)
             sf_close(source.file);
         if (source.fd >= 0)
@@ -370,19 +472,21 @@ struct Playback {
 };
 
 // Makes the system default sound ready: the theme's bell, or the chime.
-Outcome prepareDefaultSound(Playback& playback)
+Opened prepareDefaultSound(Playback& playback, StopSignal* stop)
 {
-    const std::string bell = themeBell();
-    if (!bell.empty() && openFile(bell.c_str(), false, playback.source)) {
-        const Outcome outcome = openDevice(playback.source, &playback.pcm);
-        if (outcome != Outcome::Unplayable)
-            return outcome;
+    for (const std::string& bell : themeBells()) {
+        if (!openFile(bell.c_str(), false, playback.source))
+            continue;
+        const Opened opened = openDevice(playback.source, &playback.pcm, stop);
+        if (opened != Opened::Unplayable)
+            return opened;
         playback.clear();
+        break;
     }
     const std::vector<std::int16_t>& samples = chime();
     playback.source.samples = samples.data();
     playback.source.frameCount = samples.size();
-    return openDevice(playback.source, &playback.pcm);
+    return openDevice(playback.source, &playback.pcm, stop);
 }
 
 // What one call plays.
@@ -392,59 +496,94 @@ struct Request {
     bool noDefault = false;
 };
 
-// Opens what request names, or the default sound in its place; Played when
-// something is ready to play.
-Outcome prepare(const Request& request, Playback& playback)
+// Opens what request names, or the default sound in its place.
+Opened prepare(const Request& request, Playback& playback, StopSignal* stop)
 {
     if (request.systemDefault)
-        return prepareDefaultSound(playback);
+        return prepareDefaultSound(playback, stop);
     if (openFile(request.fileName.c_str(), true, playback.source)) {
-        const Outcome outcome = openDevice(playback.source, &playback.pcm);
-        if (outcome != Outcome::Unplayable)
-            return outcome;
+        const Opened opened = openDevice(playback.source, &playback.pcm, stop);
+        if (opened != Opened::Unplayable)
+            return opened;
     }
     if (request.noDefault)
-        return Outcome::Unplayable;
+        return Opened::Unplayable;
     playback.clear();
     playback.substitute = true;
-    return prepareDefaultSound(playback);
+    return prepareDefaultSound(playback, stop);
 }
 
-// The one sound playing on the sound layer's thread (SND_ASYNC).
-std::mutex asyncLock;
-std::thread* asyncPlay = nullptr;
-std::atomic<bool> asyncStop{false};
+// Plays what request names to its end; true when that sound was heard.
+bool perform(const Request& request, StopSignal* stop)
+{
+    Playback playback;
+    if (prepare(request, playback, stop) != Opened::Ready)
+        return false;
+    const Ending ending = play(playback.pcm, playback.source, leadInFrames(playback.source.rate), stop);
+    lastPlayEnded.set(Clock::now());
+    return ending == Ending::Heard && !playback.substitute;
+}
+
+// The one sound playing on the sound layer's thread (SND_ASYNC). Never
+// destroyed: the process may end while it plays.
+struct AsyncPlay {
+    std::mutex lock;
+    std::thread* thread = nullptr;
+    StopSignal* stop = nullptr;
+};
+AsyncPlay& asyncPlay()
+{
+    static AsyncPlay* play = new AsyncPlay;
+    return *play;
+}
+
+// Ends the sound playing on the sound layer's thread: stops it, or (at the
+// end of the process) lets it finish.
+void endAsync(bool stop)
+{
+    AsyncPlay& async = asyncPlay();
+    const std::lock_guard<std::mutex> guard(async.lock);
+    if (async.thread == nullptr)
+        return;
+    if (stop)
+        async.stop->request();
+    async.thread->join();
+    delete async.thread;
+    delete async.stop;
+    async.thread = nullptr;
+    async.stop = nullptr;
+}
 
 void stopAsync()
 {
-    std::lock_guard<std::mutex> guard(asyncLock);
-    if (asyncPlay == nullptr)
-        return;
-    asyncStop.store(true);
-    asyncPlay->join();
-    delete asyncPlay;
-    asyncPlay = nullptr;
+    endAsync(true);
 }
 
-BOOL startAsync(std::unique_ptr<Playback> playback)
+// A process that ends by itself lets the sound it started be heard to its
+// end (its waits are bounded); Ctrl+C ends it at once.
+void finishAsync()
 {
-    static const bool stopsAtExit = std::atexit(stopAsync) == 0;
-    (void)stopsAtExit;
-    std::lock_guard<std::mutex> guard(asyncLock);
-    asyncStop.store(false);
+    endAsync(false);
+}
+
+// Starts request on the sound layer's thread, which opens the device as
+// well: the caller goes on at once whatever the sound server does.
+BOOL startAsync(const Request& request)
+{
+    static const bool finishesAtExit = std::atexit(finishAsync) == 0;
+    (void)finishesAtExit;
+    AsyncPlay& async = asyncPlay();
+    const std::lock_guard<std::mutex> guard(async.lock);
+    StopSignal* stop = new (std::nothrow) StopSignal;
+    if (stop == nullptr)
+        return FALSE;
     try {
-        Playback* ready = playback.get();
-        const std::size_t leadIn = leadInFrames(ready->source.rate);
-        asyncPlay = new std::thread([ready, leadIn] {
-            const std::unique_ptr<Playback> owned(ready);
-            writeAll(owned->pcm, owned->source, leadIn, &asyncStop);
-            notePlayEnded();
-        });
-        playback.release();
+        async.thread = new std::thread([request, stop] { perform(request, stop); });
     } catch (...) {
-        asyncPlay = nullptr;
+        delete stop;
         return FALSE;
     }
+    async.stop = stop;
     return TRUE;
 }
 
@@ -469,23 +608,7 @@ BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
     } else {
         return FALSE;
     }
-
-    std::unique_ptr<Playback> playback(new (std::nothrow) Playback);
-    if (playback == nullptr)
-        return FALSE;
-    {
-        const GeneratorGuard guard;
-        if (prepare(request, *playback) != Outcome::Played)
-            return FALSE;
-    }
-    const bool substitute = playback->substitute;
     if ((fdwSound & SND_ASYNC) != 0)
-        return startAsync(std::move(playback)) && !substitute ? TRUE : FALSE;
-    const Outcome outcome = writeAll(playback->pcm, playback->source, leadInFrames(playback->source.rate), nullptr);
-    notePlayEnded();
-    {
-        const GeneratorGuard guard;
-        playback.reset();
-    }
-    return outcome == Outcome::Played && !substitute ? TRUE : FALSE;
+        return startAsync(request);
+    return perform(request, nullptr) ? TRUE : FALSE;
 }
