@@ -255,7 +255,76 @@ std::vector<Capture> AlsaRig::captures() const
     return captures;
 }
 
-PulseRig::PulseRig()
+namespace {
+
+// Sends signal to pid and to its children (dbus-run-session's, say).
+void signalTree(pid_t pid, int signal)
+{
+    if (DIR* processes = opendir("/proc")) {
+        while (const dirent* entry = readdir(processes)) {
+            const std::string stat = readBytes(std::string("/proc/") + entry->d_name + "/stat");
+            const std::size_t paren = stat.rfind(')');
+            if (paren == std::string::npos)
+                continue;
+            std::istringstream fields(stat.substr(paren + 1));
+            std::string state;
+            pid_t parent = 0;
+            fields >> state >> parent;
+            if (parent == pid)
+                signalTree(static_cast<pid_t>(std::atoi(entry->d_name)), signal);
+        }
+        closedir(processes);
+    }
+    kill(pid, signal);
+}
+
+void end(Child& child, int signal)
+{
+    if (child.pid <= 0)
+        return;
+    signalTree(child.pid, signal);
+    if (signal == SIGSTOP)
+        return;
+    wait(child, 5000);
+    child = Child();
+}
+
+}  // namespace
+
+void ServerRig::startRecorder(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env)
+{
+    // The recorder runs for the server's whole life: a null sink with nothing
+    // to play hands its monitor's first samples over only after a while.
+    recorder_ = start(argv, dir_.path(), env);
+    running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
+}
+
+void ServerRig::stopRecorder()
+{
+    if (recorder_.pid > 0) {
+        kill(recorder_.pid, SIGINT);
+        wait(recorder_, 5000);
+        recorder_ = Child();
+    }
+}
+
+void ServerRig::startRecording()
+{
+    recordingFrom_ = readBytes(recorder_.outPath).size() / sizeof(short);
+}
+
+std::vector<short> ServerRig::stopRecording()
+{
+    // What the sink has played reaches the recorder within its latency.
+    sleepThenCheck(latency_ == Low ? 300 : 2500);
+    const std::string bytes = readBytes(recorder_.outPath);
+    const std::size_t total = bytes.size() / sizeof(short);
+    std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);
+    std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
+    return samples;
+}
+
+PulseRig::PulseRig(Latency latency) : ServerRig(latency)
 {
     mkdir((dir_ / "runtime").c_str(), 0700);
     mkdir((dir_ / "home").c_str(), 0700);
@@ -278,31 +347,23 @@ void PulseRig::startServer()
     if (!running_)
         return;
     run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
-    // The recorder runs for the server's whole life: a null sink with nothing
-    // to play hands its monitor's first samples over only after a while.
-    recorder_ = start({"/usr/bin/parec", "-d", "rig.monitor", "--raw", "--format=s16le", "--rate=44100",
-                       "--channels=1", "--latency-msec=20"},
-                      dir_.path(), env());
-    running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
-}
-
-void PulseRig::stopRecorder()
-{
-    if (recorder_.pid > 0) {
-        kill(recorder_.pid, SIGINT);
-        wait(recorder_, 5000);
-        recorder_ = Child();
+    std::vector<std::string> recorder = {"/usr/bin/parec", "-d", "rig.monitor", "--raw", "--format=s16le",
+                                         "--rate=44100", "--channels=1"};
+    if (latency_ == Low)
+        recorder.push_back("--latency-msec=20");
+    startRecorder(recorder, env());
+    if (latency_ == Desktop && running_) {
+        // The first recording at the default latency starts late.
+        writeTone(dir_ / "warm-up.wav", 440, 0.1, 44100);
+        run({"/usr/bin/paplay", dir_ / "warm-up.wav"}, dir_.path(), env(), 10000);
+        sleepThenCheck(2500);
     }
 }
 
 void PulseRig::stopServer(int signal)
 {
     stopRecorder();
-    if (server_.pid > 0) {
-        kill(server_.pid, signal);
-        wait(server_, 5000);
-        server_ = Child();
-    }
+    end(server_, signal);
     running_ = false;
 }
 
@@ -310,22 +371,6 @@ std::map<std::string, std::string> PulseRig::env() const
 {
     return {{"XDG_RUNTIME_DIR", dir_ / "runtime"}, {"HOME", dir_ / "home"}, {"PULSE_SERVER", ""},
             {"XDG_DATA_HOME", dir_ / "home"}, {"XDG_DATA_DIRS", dir_ / "none"}};
-}
-
-void PulseRig::startRecording()
-{
-    recordingFrom_ = readBytes(recorder_.outPath).size() / sizeof(short);
-}
-
-std::vector<short> PulseRig::stopRecording()
-{
-    // What the sink has played reaches the recorder within its latency.
-    sleepThenCheck(300);
-    const std::string bytes = readBytes(recorder_.outPath);
-    const std::size_t total = bytes.size() / sizeof(short);
-    std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);
-    std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
-    return samples;
 }
 
 std::vector<std::string> PulseRig::streams() const
@@ -339,6 +384,111 @@ std::vector<std::string> PulseRig::streams() const
         const std::size_t at = line.find(key);
         if (at != std::string::npos)
             names.push_back(line.substr(at + key.size(), line.rfind('"') - at - key.size()));
+    }
+    return names;
+}
+
+PipeWireRig::PipeWireRig(Latency latency) : ServerRig(latency)
+{
+    if (!unpacked())
+        return;
+    const Ending configured = run({PIPEWIRE_RIG_SCRIPT, "configure", PIPEWIRE_ROOT, dir_.path()}, "/", {}, 30000);
+    if (configured.exitCode == 0)
+        startServer();
+}
+
+PipeWireRig::~PipeWireRig()
+{
+    stopServer(SIGTERM);
+}
+
+bool PipeWireRig::unpacked()
+{
+    return access(PIPEWIRE_ROOT "/usr/bin/pipewire", X_OK) == 0;
+}
+
+std::map<std::string, std::string> PipeWireRig::env() const
+{
+    const std::string lib = PIPEWIRE_ROOT "/usr/lib/x86_64-linux-gnu";
+    const char* path = std::getenv("PATH");
+    return {{"LD_LIBRARY_PATH", lib},
+            {"SPA_PLUGIN_DIR", lib + "/spa-0.2"},
+            {"PIPEWIRE_MODULE_DIR", lib + "/pipewire-0.3"},
+            {"PIPEWIRE_CONFIG_DIR", dir_ / "conf"},
+            {"WIREPLUMBER_MODULE_DIR", lib + "/wireplumber-0.4"},
+            {"WIREPLUMBER_CONFIG_DIR", dir_ / "wireplumber"},
+            {"WIREPLUMBER_DATA_DIR", dir_ / "wireplumber"},
+            {"XDG_RUNTIME_DIR", dir_ / "runtime"},
+            {"HOME", dir_ / "home"},
+            {"XDG_CONFIG_HOME", dir_ / "home/.config"},
+            {"XDG_STATE_HOME", dir_ / "home/.local/state"},
+            {"XDG_DATA_HOME", dir_ / "home/.local/share"},
+            {"XDG_DATA_DIRS", dir_ / "none"},
+            {"PATH", std::string(PIPEWIRE_ROOT "/usr/bin:") + (path != nullptr ? path : "/usr/bin:/bin")},
+            {"PULSE_SERVER", ""}};
+}
+
+void PipeWireRig::startServer()
+{
+    const std::string bin = PIPEWIRE_ROOT "/usr/bin/";
+    server_ = start({bin + "pipewire"}, dir_.path(), env());
+    running_ = eventually([&] { return run({bin + "pw-cli", "info", "0"}, dir_.path(), env(), 5000).exitCode == 0; },
+                          15000);
+    if (!running_)
+        return;
+    session_ = start({"/usr/bin/dbus-run-session", "--", bin + "wireplumber"}, dir_.path(), env());
+    // Ready once the session manager has made the rig the default sink.
+    running_ = eventually(
+        [&] {
+            const Ending status = run({bin + "wpctl", "status"}, dir_.path(), env(), 5000);
+            return status.out.find("*   ") != std::string::npos
+                   && status.out.find("Rig null sink") != std::string::npos;
+        },
+        15000);
+    if (!running_)
+        return;
+    std::vector<std::string> recorder = {bin + "pw-record", "--target", "rig", "-P", "{ stream.capture.sink = true }",
+                                         "--rate", "44100", "--channels", "1", "--format", "s16"};
+    // At its default latency: PipeWire's sink does not mix ahead, and with
+    // 10 ms cycles this machine's two cores miss some (a quantum lost now
+    // and then, aplay's plays as well).
+    recorder.push_back("-");
+    startRecorder(recorder, env());
+}
+
+void PipeWireRig::stopServer(int signal)
+{
+    if (signal != SIGSTOP)
+        stopRecorder();
+    end(session_, signal == SIGSTOP ? SIGSTOP : SIGTERM);
+    end(server_, signal);
+    running_ = false;
+}
+
+std::vector<std::string> PipeWireRig::streams() const
+{
+    // The application names of the playback streams: blocks of properties,
+    // one per node, each opened by an "id" line.
+    const Ending listing = run({PIPEWIRE_ROOT "/usr/bin/pw-cli", "ls", "Node"}, dir_.path(), env(), 5000);
+    std::vector<std::string> names;
+    std::string name;
+    bool playback = false;
+    std::istringstream lines(listing.out + "\n\tid");
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("\tid", 0) == 0) {
+            if (playback)
+                names.push_back(name);
+            name.clear();
+            playback = false;
+        }
+        const std::size_t equals = line.find(" = \"");
+        if (equals == std::string::npos)
+            continue;
+        const std::string value = line.substr(equals + 4, line.rfind('"') - equals - 4);
+        if (line.find("application.name") != std::string::npos)
+            name = value;
+        if (line.find("media.class") != std::string::npos)
+            playback = value == "Stream/Output/Audio";
     }
     return names;
 }

@@ -95,26 +95,47 @@ private:
     TempDir dir_;
 };
 
-// A PulseAudio server of its own with a null sink "rig" that is the default
-// sink, like a desktop's sound server (a real-time sink). ALSA's "default"
-// device reaches it through the PulseAudio plug-in for any process given
-// env(). What reaches the sink can be recorded.
-class PulseRig {
+// What the real-time rigs share: a sound server of their own with a null
+// sink "rig" that is the default sink, like a desktop's, which ALSA's
+// "default" device reaches for any process given env(), and a recorder of
+// what reaches the sink.
+class ServerRig {
 public:
-    PulseRig();
-    ~PulseRig();
-    PulseRig(const PulseRig&) = delete;
-    PulseRig& operator=(const PulseRig&) = delete;
+    // The recorder asks the server for a low latency, which keeps the sink
+    // from mixing ahead; on a desktop nothing does, and a PulseAudio sink
+    // then mixes up to two seconds ahead of what is heard.
+    enum Latency { Low, Desktop };
+    ServerRig(const ServerRig&) = delete;
+    ServerRig& operator=(const ServerRig&) = delete;
     bool running() const { return running_; }
-    std::map<std::string, std::string> env() const;
     // What reached the sink between the two calls, as 44100 Hz mono 16-bit
     // samples (the sink's monitor is recorded all the time).
     void startRecording();
     std::vector<short> stopRecording();
-    // Stops the recorder for good. With no one asking for a low latency, the
-    // sink mixes up to two seconds ahead of what is heard, as a sound card's
-    // sink does when nothing else plays.
+    // Stops the recorder for good.
     void stopRecorder();
+
+protected:
+    explicit ServerRig(Latency latency) : latency_(latency) {}
+    ~ServerRig() = default;
+    // Starts the recorder and waits until it delivers.
+    void startRecorder(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+
+    TempDir dir_;
+    Latency latency_;
+    bool running_ = false;
+
+private:
+    Child recorder_;
+    std::size_t recordingFrom_ = 0;
+};
+
+// PulseAudio with a null sink.
+class PulseRig : public ServerRig {
+public:
+    explicit PulseRig(Latency latency = Low);
+    ~PulseRig();
+    std::map<std::string, std::string> env() const;
     // The names of the streams playing into the server now.
     std::vector<std::string> streams() const;
     // The server going away (killed with signal) and coming back.
@@ -122,11 +143,25 @@ public:
     void startServer();
 
 private:
-    TempDir dir_;
     Child server_;
-    Child recorder_;
-    std::size_t recordingFrom_ = 0;
-    bool running_ = false;
+};
+
+// PipeWire with WirePlumber and a null sink, unpacked from Debian's packages
+// by tests/rigs/pipewire-rig.sh (see unpacked()).
+class PipeWireRig : public ServerRig {
+public:
+    explicit PipeWireRig(Latency latency = Low);
+    ~PipeWireRig();
+    // Whether the packages have been unpacked where the tests look for them.
+    static bool unpacked();
+    std::map<std::string, std::string> env() const;
+    std::vector<std::string> streams() const;
+    void stopServer(int signal);
+    void startServer();
+
+private:
+    Child server_;
+    Child session_;
 };
 
 // The program's start-up messages as a reader sees them (UTF-8), for the

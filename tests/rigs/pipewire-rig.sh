@@ -1,0 +1,85 @@
+#!/bin/bash
+# A headless PipeWire 0.3 with WirePlumber and a null sink "rig", from Debian's
+# packages unpacked into a folder of the project's (nothing installed, /etc
+# untouched), for the real-time tests on PipeWire.
+#   pipewire-rig.sh unpack ROOT        downloads and unpacks the packages into ROOT
+#   pipewire-rig.sh configure ROOT DIR writes a server, session manager and ALSA
+#                                      configuration for one rig into DIR
+# tests/support (PipeWireRig) starts the server and the session manager with
+# those files; DIR/home/.asoundrc sends ALSA's "default" to PipeWire's plug-in.
+set -euo pipefail
+command=$1 root=$(realpath -m "$2")
+case "$command" in
+unpack)
+  [[ -x $root/usr/bin/pipewire ]] && exit 0
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  chmod 755 "$work"   # apt's download user writes there
+  (cd "$work" && apt-get -o DPkg::Lock::Timeout=600 download -q pipewire pipewire-bin libpipewire-0.3-0 \
+    libpipewire-0.3-common libpipewire-0.3-modules libspa-0.2-modules pipewire-alsa wireplumber \
+    libwireplumber-0.4-0 liblilv-0-0 libserd-0-0 libsord-0-0 libsratom-0-0 liblua5.3-0 >/dev/null)
+  mkdir -p "$root"
+  for package in "$work"/*.deb; do dpkg -x "$package" "$root"; done
+  ;;
+configure)
+  dir=$(realpath -m "$3") lib=$root/usr/lib/x86_64-linux-gnu
+  mkdir -p "$dir/conf" "$dir/home/.config/pulse" "$dir/runtime"
+  chmod 700 "$dir/runtime"
+  cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" "$dir/conf/"
+  rm -rf "$dir/wireplumber" && cp -r "$root/usr/share/wireplumber" "$dir/wireplumber"
+  # No devices to look for, no Bluetooth.
+  sed -i -E 's/^(alsa|v4l2|libcamera)_monitor\.enable/-- &/' "$dir/wireplumber/main.lua.d/90-enable-all.lua"
+  sed -i 's/^\(\s*{ name = bluetooth.lua\)/  # \1/' "$dir/wireplumber/wireplumber.conf"
+  echo "autospawn = no" >"$dir/home/.config/pulse/client.conf"
+  cat >"$dir/conf/pipewire.conf" <<'CONF'
+context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    link.max-buffers = 16
+    default.clock.rate = 48000
+    default.clock.allowed-rates = [ 48000 ]
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.*       = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-client-device }
+    { name = libpipewire-module-access args = { } }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-link-factory }
+    { name = libpipewire-module-session-manager }
+]
+context.objects = [
+    { factory = adapter
+        args = {
+            factory.name     = support.null-audio-sink
+            node.name        = rig
+            node.description = "Rig null sink"
+            media.class      = Audio/Sink
+            audio.position   = [ FL FR ]
+            object.linger    = true
+            priority.driver  = 1000
+            priority.session = 1000
+            monitor.channel-volumes = true
+        }
+    }
+]
+CONF
+  cat >"$dir/home/.asoundrc" <<ASOUNDRC
+pcm_type.pipewire { lib "$lib/alsa-lib/libasound_module_pcm_pipewire.so" }
+ctl_type.pipewire { lib "$lib/alsa-lib/libasound_module_ctl_pipewire.so" }
+pcm.!default { type pipewire }
+ctl.!default { type pipewire }
+ASOUNDRC
+  ;;
+*)
+  echo "usage: $0 unpack ROOT | configure ROOT DIR" >&2
+  exit 2
+  ;;
+esac
