@@ -397,10 +397,11 @@ Ending play(snd_pcm_t* pcm, Source& source, std::size_t leadIn, StopSignal* stop
     return ending;
 }
 
-// A short two-note chime, for systems without a sound theme.
+// A short two-note chime, for systems without a sound theme. Never
+// destroyed: it may still be playing while the process exits.
 const std::vector<std::int16_t>& chime()
 {
-    static const std::vector<std::int16_t> samples = [] {
+    static const std::vector<std::int16_t>* samples = new std::vector<std::int16_t>([] {
         constexpr unsigned rate = 44100;
         constexpr double pi = 3.14159265358979323846;
         const double notes[] = {1318.51, 1046.50};  // E6, C6
@@ -416,8 +417,8 @@ const std::vector<std::int16_t>& chime()
             }
         }
         return out;
-    }();
-    return samples;
+    }());
+    return *samples;
 }
 
 // The desktop sound theme's "bell", looked up in the XDG data directories.
