@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,6 +171,38 @@ TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
     EXPECT_NE(access((dir / "pwned").c_str(), F_OK), 0) << "a name reached a shell";
 }
 
+// User and system CPU time of a running process, in seconds.
+double cpuSeconds(pid_t pid)
+{
+    const std::string stat = support::readBytes("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i < 14; ++i)
+        fields >> field;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
+{
+    // ALSA's "default" leads to PulseAudio, which is not running; a HOME
+    // that is not a folder makes its client library complain at every try.
+    support::TempDir dir, runtime;
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    const support::Child child = support::start(
+        {LINE_PLAYER, "0"}, dir.path(),
+        {{"HOME", "/dev/null"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"PULSE_SERVER", ""}, {"XDG_DATA_DIRS", "/none"}});
+    support::sleepThenCheck(4000);
+    const double cpu = cpuSeconds(child.pid);
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::wait(child, 5000);
+    EXPECT_EQ(ending.signal, SIGINT);
+    EXPECT_EQ(ending.err, "");
+    // A failed device is tried again once a second: the process is idle.
+    EXPECT_LT(cpu, 1.0) << "busy while there is no device";
+}
+
 TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
 {
     support::TempDir dir;
@@ -180,6 +213,14 @@ TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
     EXPECT_EQ(ending.exitCode, 1);
     EXPECT_NE(ending.out.find("\nВсего реплик 0."), std::string::npos) << ending.out;
     EXPECT_EQ(ending.err, "\nВ папке \"" + dir.path() + "\" нет ни одного файла *.wav, играть нечего.\n");
+
+    // A name that would retitle the terminal reaches it escaped.
+    const std::string named = dir / "\x1b]0;owned\x07";
+    mkdir(named.c_str(), 0700);
+    const support::Ending escaped = support::run({LINE_PLAYER, "1"}, named, rig.env(), 10000);
+    EXPECT_EQ(escaped.exitCode, 1);
+    EXPECT_EQ(escaped.err,
+              "\nВ папке \"" + dir.path() + "/\\x1B]0;owned\\x07\" нет ни одного файла *.wav, играть нечего.\n");
 }
 
 }  // namespace

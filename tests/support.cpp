@@ -283,8 +283,6 @@ void end(Child& child, int signal)
     if (child.pid <= 0)
         return;
     signalTree(child.pid, signal);
-    if (signal == SIGSTOP)
-        return;
     wait(child, 5000);
     child = Child();
 }
@@ -306,6 +304,11 @@ void ServerRig::stopRecorder()
         wait(recorder_, 5000);
         recorder_ = Child();
     }
+}
+
+void ServerRig::freezeServer(bool frozen)
+{
+    kill(server_.pid, frozen ? SIGSTOP : SIGCONT);
 }
 
 void ServerRig::startRecording()
@@ -458,9 +461,8 @@ void PipeWireRig::startServer()
 
 void PipeWireRig::stopServer(int signal)
 {
-    if (signal != SIGSTOP)
-        stopRecorder();
-    end(session_, signal == SIGSTOP ? SIGSTOP : SIGTERM);
+    stopRecorder();
+    end(session_, SIGTERM);
     end(server_, signal);
     running_ = false;
 }

@@ -114,6 +114,8 @@ public:
     std::vector<short> stopRecording();
     // Stops the recorder for good.
     void stopRecorder();
+    // The server stopped (SIGSTOP) and let go on (SIGCONT), as a hung one.
+    void freezeServer(bool frozen);
 
 protected:
     explicit ServerRig(Latency latency) : latency_(latency) {}
@@ -124,6 +126,7 @@ protected:
     TempDir dir_;
     Latency latency_;
     bool running_ = false;
+    Child server_;
 
 private:
     Child recorder_;
@@ -141,9 +144,6 @@ public:
     // The server going away (killed with signal) and coming back.
     void stopServer(int signal);
     void startServer();
-
-private:
-    Child server_;
 };
 
 // PipeWire with WirePlumber and a null sink, unpacked from Debian's packages
@@ -160,7 +160,6 @@ public:
     void startServer();
 
 private:
-    Child server_;
     Child session_;
 };
 
