@@ -18,6 +18,8 @@ case "${1:-}" in
       "${windows[@]}" wine64                  # the 64-bit Windows build runs under Wine
       libgtest-dev
       pulseaudio pulseaudio-utils             # a real-time sound server with a null sink
+      dbus-daemon libglib2.0-0 libavahi-client3 libwebrtc-audio-processing1 libreadline8
+                                              # what the unpacked PipeWire rig needs beside
       locales                                 # localedef, for a Windows-1251 locale
       clang libclang-rt-14-dev                # libFuzzer
       alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
