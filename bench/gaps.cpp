@@ -2,9 +2,11 @@
 // 44100 Hz on standard input) and reports the pauses between the sounds in
 // it, against the expected pause: each sound's start minus (the previous
 // sound's end + EXPECTED_MS). With --span, reports instead how long the
-// sound lasted, from its first loud sample to its last.
+// sound lasted, from its first loud sample to its last; with --spans, how
+// long each sound lasted, in milliseconds, one per line.
 //   gaps EXPECTED_MS < heard.raw
 //   gaps --span < heard.raw
+//   gaps --spans < heard.raw
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +19,8 @@
 int main(int argc, char** argv)
 {
     const bool span = argc > 1 && std::string(argv[1]) == "--span";
-    const double expectedMs = argc > 1 && !span ? std::atof(argv[1]) : 1000.0;
+    const bool spans = argc > 1 && std::string(argv[1]) == "--spans";
+    const double expectedMs = argc > 1 && !span && !spans ? std::atof(argv[1]) : 1000.0;
     constexpr double rate = 44100.0;
     constexpr int threshold = 1000;                  // about -30 dB of full scale
     constexpr std::size_t silence = 441;             // 10 ms below it ends a sound
@@ -38,6 +41,11 @@ int main(int argc, char** argv)
         } else {
             ++quiet;
         }
+    }
+    if (spans) {
+        for (const auto& sound : sounds)
+            std::printf("%.1f\n", static_cast<double>(sound.second - sound.first) / rate * 1000.0);
+        return sounds.empty();
     }
     if (span) {
         if (sounds.empty())

@@ -34,9 +34,9 @@ compare() {  # FILE: one line per player
   seconds=$(soxi -D "$work/$1.wav")
   for player in line_player aplay; do
     if [[ $player == aplay ]]; then
-      read -r cpu rss < <(measure aplay -q "$work/$1.wav")
+      read -r cpu rss _ < <(measure aplay -q "$work/$1.wav")
     else
-      read -r cpu rss < <(measure "$probe" play "$work/$1.wav")
+      read -r cpu rss _ < <(measure "$probe" play "$work/$1.wav")
     fi
     printf '%-12s %-12s %10s %16.1f %10s\n' "$1" "$player" "$cpu" \
       "$(echo "$cpu * 1000000 / $seconds" | bc -l)" "$rss"

@@ -1,6 +1,7 @@
 // Runs a command (no shell) and prints the CPU time it used, in seconds with
-// microsecond resolution, and its peak resident memory in KiB:
-//   rusage_run COMMAND [ARGUMENT...]   ->   "<user+system seconds> <peak KiB>"
+// microsecond resolution, its peak resident memory in KiB, and how often its
+// threads went to sleep and were woken (voluntary context switches):
+//   rusage_run COMMAND [ARGUMENT...]   ->   "<user+system seconds> <peak KiB> <wake-ups>"
 // /usr/bin/time reports CPU in hundredths of a second only.
 
 #include <cstdio>
@@ -25,6 +26,6 @@ int main(int argc, char** argv)
         return 1;
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
                        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::printf("%.6f %ld\n", cpu, usage.ru_maxrss);
+    std::printf("%.6f %ld %ld\n", cpu, usage.ru_maxrss, usage.ru_nvcsw);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

@@ -8,7 +8,10 @@
 //   sound_probe play-after MS FILE...  Sleep(MS), then PlaySoundA(FILE, NULL,
 //                                 SND_FILENAME), for each in turn: 0 when all
 //                                 yield TRUE, 1 otherwise
+//   sound_probe play-timed MS FILE...  as play-after, printing how long each
+//                                 PlaySoundA took, in milliseconds
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: sound_probe play|play-after|chime-then-play|sleep ARGUMENT...\n");
+        std::fprintf(stderr, "usage: sound_probe play|play-after|play-timed|chime-then-play|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {
@@ -28,7 +31,8 @@ int main(int argc, char** argv)
     }
     DWORD pause = 0;
     int first = 2;
-    if (std::strcmp(argv[1], "play-after") == 0) {
+    const bool timed = std::strcmp(argv[1], "play-timed") == 0;
+    if (std::strcmp(argv[1], "play-after") == 0 || timed) {
         pause = static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10));
         first = 3;
     } else if (std::strcmp(argv[1], "chime-then-play") == 0) {
@@ -40,7 +44,10 @@ int main(int argc, char** argv)
     bool played = true;
     for (int i = first; i < argc; ++i) {
         Sleep(pause);
+        const auto start = std::chrono::steady_clock::now();
         played = PlaySoundA(argv[i], nullptr, SND_FILENAME) && played;
+        if (timed)
+            std::printf("%.1f\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     return played ? 0 : 1;
 }
