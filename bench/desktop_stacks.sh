@@ -21,8 +21,9 @@ work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; sleep 0.5; rm -rf "$work"' EXIT
 
+mkdir "$work/lines"
 for tone in 300 500 700; do
-  sox -n -r 44100 -c 1 -b 16 "$work/line$tone.wav" synth 0.5 sine $tone vol 0.5
+  sox -n -r 44100 -c 1 -b 16 "$work/lines/line$tone.wav" synth 0.5 sine $tone vol 0.5
 done
 sox -n -r 44100 -c 1 -b 16 "$work/long.wav" synth 20 sine 440 vol 0.5
 
@@ -63,7 +64,7 @@ record() {  # NAME COMMAND...: records the sink while COMMAND runs (or $seconds 
   local recorder_pid=$!
   sleep 3   # the first samples of an idle sink's monitor come late
   if [[ $name == pauses_* ]]; then
-    (cd "$work" && exec "$@") >/dev/null 2>&1 &
+    (cd "$work/lines" && exec "$@") >/dev/null 2>&1 &
     local player=$!
     sleep "$seconds"
     kill "$player"; wait "$player" 2>/dev/null || true
@@ -77,14 +78,14 @@ median() { sort -n | awk '{v[NR]=$1} END {if (NR) printf "%.1f", v[int((NR+1)/2)
 
 measure_rig() {  # RIG
   # Warm the sink and its recorder up.
-  aplay -q "$work/line300.wav"
+  aplay -q "$work/lines/line300.wav"
   record pauses_player "$build/src/line_player" 1
   record pauses_aplay bash -c 'while :; do for f in line300.wav line500.wav line700.wav; do sleep 1; aplay -q "$f"; done; done'
   printf '  pause, line_player 1   '; "$build/bench/gaps" 1000 <"$work/pauses_player.raw" || true
   printf '  pause, sleep 1; aplay  '; "$build/bench/gaps" 1000 <"$work/pauses_aplay.raw" || true
 
   # Five plays a second apart; the first (after the idle start) is left out.
-  local lines=("$work"/line300.wav "$work"/line500.wav "$work"/line700.wav "$work"/line300.wav "$work"/line500.wav)
+  local lines=("$work"/lines/line{300,500,700,300,500}.wav)
   record tail_player "$probe" play-timed 1000 "${lines[@]}"
   record tail_aplay bash -c 'for f in "$@"; do sleep 1; s=$(date +%s%N); aplay -q "$f"; echo $(( ($(date +%s%N) - s) / 100000 ))e-1; done' - "${lines[@]}"
   for who in player aplay; do
