@@ -317,7 +317,7 @@ TEST_F(DesktopTail, TheStartupSoundIsHeardToItsEnd)
         rig.startRecording();
         const support::Child child = support::start({LINE_PLAYER, "100"}, lines.path(), rig.env());
         const support::Ending ending = support::wait(child, 3000);
-        EXPECT_NEAR(heardSpan(rig.stopRecording()), 0.6, 0.02);
+        EXPECT_NEAR(heardSpan(rig.stopRecording()), 0.6, 0.01);
         EXPECT_EQ(ending.finished, !withLines);
         if (!withLines) {
             EXPECT_EQ(ending.exitCode, 1);
@@ -332,7 +332,7 @@ TEST_F(DesktopTail, ALineIsHeardToItsEnd)
     const support::Ending ending =
         support::run({SOUND_PROBE, "play", folder / "line.wav"}, folder.path(), rig.env(), 10000);
     EXPECT_EQ(ending.exitCode, 0);
-    EXPECT_NEAR(heardSpan(rig.stopRecording()), 0.6, 0.02);
+    EXPECT_NEAR(heardSpan(rig.stopRecording()), 0.6, 0.01);
 }
 
 }  // namespace

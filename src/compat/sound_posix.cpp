@@ -49,8 +49,10 @@ constexpr unsigned deviceLatencyUs = 2000000;
 // its end a play still waits for it (a waking sink, a busy server) before it
 // is given up.
 constexpr Clock::duration giveUpAfter = std::chrono::seconds(3);
-// The longest single sleep of a play, so that a stalled device is noticed.
+// The longest single sleep of a play, so that a stalled device is noticed,
+// and how long before the expected end of a sound its delay is read again.
 constexpr Clock::duration longestPause = std::chrono::seconds(1);
+constexpr Clock::duration lastReadingBefore = std::chrono::milliseconds(100);
 // A device that could not be opened is tried again this long after at the
 // earliest: with no device, a run with no interval waits instead of spinning.
 constexpr Clock::duration retryAfter = std::chrono::seconds(1);
@@ -63,6 +65,11 @@ constexpr Clock::duration retryAfter = std::chrono::seconds(1);
 // plays in quick succession start at once.
 constexpr Clock::duration idleBeforeLeadIn = std::chrono::seconds(2);
 constexpr unsigned leadInMs = 250;
+// A stream that follows a pause also stays open this long past the end its
+// device's delay foretells: on PipeWire such a stream starts up to a quantum
+// later than the delay of its plug-in says, and closing it at the foretold
+// end cut up to 18 ms off the sound.
+constexpr Clock::duration tailAfterPause = std::chrono::milliseconds(30);
 
 // A moment shared between threads; `never` until it is first set.
 class Moment {
@@ -324,15 +331,16 @@ struct Stream {
     //
     // The device's delay counts what is still ahead of the listener, the
     // sound server's own latency included; it is read a few times and the
-    // end expected that long after each reading. Once the server has taken
-    // every frame, readings go on only to bring the end closer: PipeWire's
-    // delay then returns to one quantum on every cycle, and PulseAudio,
-    // whose sink mixes seconds ahead on a desktop, reports an underrun
-    // while the sink still holds the sound (closing the stream then would
-    // take back what has not been heard). The end is never expected before
-    // the sound could have been heard whole: a sink that is just waking
-    // reads a delay of zero before it has played anything.
-    Ending waitUntilHeard(snd_pcm_uframes_t bufferFrames)
+    // end expected that long after each reading. A delay of zero while
+    // frames wait in the buffer is a sink that has not started yet (one that
+    // is waking reads so before it has played anything): those frames are
+    // what is ahead then. Once the server has taken every frame, readings go
+    // on only to bring the end closer: PipeWire's delay then returns to one
+    // quantum on every cycle. PulseAudio, whose sink mixes seconds ahead on
+    // a desktop, reports an underrun while the sink still holds the sound;
+    // the last reading holds then (closing the stream early would take back
+    // what has not been heard).
+    Ending waitUntilHeard(snd_pcm_uframes_t bufferFrames, Clock::duration tail)
     {
         if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
             return Ending::Lost;
@@ -347,19 +355,21 @@ struct Stream {
                 return Ending::Lost;
             snd_pcm_sframes_t delay = 0;
             if (avail >= 0 && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(pcm, &delay) == 0) {
-                // What the server has not taken yet is still to be heard,
-                // whatever the delay says.
                 const snd_pcm_uframes_t queued = bufferFrames - std::min<snd_pcm_uframes_t>(avail, bufferFrames);
-                const std::size_t ahead = std::max<std::size_t>(static_cast<std::size_t>(std::max<snd_pcm_sframes_t>(delay, 0)), queued);
+                const std::size_t ahead = delay > 0 ? static_cast<std::size_t>(delay) : queued;
                 const Clock::time_point ends = now + framesToTime(ahead, rate);
                 expected = allTaken ? std::min(expected, ends) : ends;
                 allTaken = queued == 0;
             }
-            if (now >= expected)
+            if (now >= expected + tail)
                 return Ending::Heard;
             if (now >= giveUpAt())
                 return Ending::Lost;
-            if (pauseUntil(std::min({expected, now + longestPause, giveUpAt()}), stop))
+            // A reading shortly before the end, while the device still
+            // plays, catches a stream that started later than it said.
+            const Clock::time_point wake = expected - now > 2 * lastReadingBefore ? expected - lastReadingBefore
+                                                                                  : expected + tail;
+            if (pauseUntil(std::min({wake, now + longestPause, giveUpAt()}), stop))
                 return Ending::Stopped;
         }
     }
@@ -377,6 +387,7 @@ Ending play(snd_pcm_t* pcm, Source& source, std::size_t leadIn, StopSignal* stop
     const std::size_t blockFrames = std::max<std::size_t>(1, blockBytes / frameBytes);
     std::vector<unsigned char> block(blockFrames * frameBytes);  // silence until read into
 
+    const Clock::duration tail = leadIn > 0 ? tailAfterPause : Clock::duration::zero();
     Stream stream{pcm, source.rate, stop};
     Ending ending = Ending::Heard;
     while (ending == Ending::Heard && leadIn > 0) {
@@ -391,7 +402,7 @@ Ending play(snd_pcm_t* pcm, Source& source, std::size_t leadIn, StopSignal* stop
         ending = stream.write(block.data(), frames, frameBytes);
     }
     if (ending == Ending::Heard)
-        ending = stream.waitUntilHeard(bufferFrames);
+        ending = stream.waitUntilHeard(bufferFrames, tail);
     if (ending == Ending::Lost)
         noteDeviceFailure();
     return ending;
