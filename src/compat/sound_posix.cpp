@@ -24,7 +24,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <memory>
 #include <new>
 #include <mutex>
 #include <string>
