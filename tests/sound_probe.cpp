@@ -46,8 +46,9 @@ int main(int argc, char** argv)
         Sleep(pause);
         const auto start = std::chrono::steady_clock::now();
         played = PlaySoundA(argv[i], nullptr, SND_FILENAME) && played;
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
         if (timed)
-            std::printf("%.1f\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            std::printf("%.1f\n", took.count());
     }
     return played ? 0 : 1;
 }

@@ -112,14 +112,21 @@ const Target& target()
     return chosen;
 }
 
+// Holds standard error for a write to it; nothing for other streams.
+std::unique_lock<std::mutex> holdForWrite(std::FILE* stream)
+{
+    std::unique_lock<std::mutex> guard(compat::standardErrorLock(), std::defer_lock);
+    if (stream == stderr)
+        guard.lock();
+    return guard;
+}
+
 }  // namespace
 
 void writeMessage(std::FILE* stream, const char* text)
 {
     const Target& t = target();
-    std::unique_lock<std::mutex> guard(compat::standardErrorLock(), std::defer_lock);
-    if (stream == stderr)
-        guard.lock();
+    const std::unique_lock<std::mutex> guard = holdForWrite(stream);
     if (t.output == Output::Unchanged) {
         std::fputs(text, stream);
         return;
@@ -134,8 +141,6 @@ void writeMessage(std::FILE* stream, const char* text)
 
 void writeNative(std::FILE* stream, const char* text)
 {
-    std::unique_lock<std::mutex> guard(compat::standardErrorLock(), std::defer_lock);
-    if (stream == stderr)
-        guard.lock();
+    const std::unique_lock<std::mutex> guard = holdForWrite(stream);
     std::fputs(text, stream);
 }

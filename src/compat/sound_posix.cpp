@@ -130,7 +130,8 @@ bool pauseUntil(Clock::time_point until, StopSignal* stop)
 
 Clock::duration framesToTime(std::size_t frames, unsigned rate)
 {
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(static_cast<double>(frames) / rate));
+    const std::chrono::duration<double> seconds(static_cast<double>(frames) / rate);
+    return std::chrono::duration_cast<Clock::duration>(seconds);
 }
 
 // A stream of interleaved frames: a decoded file, or samples in memory.
@@ -306,7 +307,10 @@ struct Stream {
                     return Ending::Lost;
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt() - now).count();
                 const int waitMs = static_cast<int>(std::clamp<long long>(left, 1, stop != nullptr ? 50 : 1000));
-                done = std::min(snd_pcm_wait(pcm, waitMs), 0);
+                const int waited = snd_pcm_wait(pcm, waitMs);
+                if (waited >= 0)
+                    continue;
+                done = waited;
             }
             if (done < 0) {
                 // An underrun or a suspend is recovered from; any other
