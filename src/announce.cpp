@@ -1,5 +1,5 @@
-// The message texts are kept readable here and stored as Windows-1251 by the
-// compiler (see the build); writeMessage shows them in the reader's charset.
+// The message texts, readable here and held as Windows-1251 in the program;
+// writeMessage shows them in the reader's charset.
 
 #include "announce.h"
 
@@ -10,30 +10,29 @@
 
 #include "compat/console.h"
 #include "compat/win32.h"
+#include "windows1251.h"
 
 namespace {
 
 // The start-up messages in the order they are printed. Each but the hint
 // begins with its line feed, so the last one leaves the cursor at its end.
-const char* const startMessages[] = {
-    "\nЕсли только что был слышен системный звук, значит все работает.",
-    "\nРеплики будут звучать каждые %d секунд.",
-    " Задать интервал (в секундах) можно параметром командной строки.",
-    "\nВсего реплик %d.",
-    "\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).",
-    "\nЗавершение программы - по Ctrl+C.",
-    "\n\nHave a nice dream!",
-};
-enum { Works, Interval, Hint, Count, Volume, Quit, Dream };
+constexpr auto works = windows1251::fromUtf8("\nЕсли только что был слышен системный звук, значит все работает.");
+constexpr auto interval = windows1251::fromUtf8("\nРеплики будут звучать каждые %d секунд.");
+constexpr auto hint = windows1251::fromUtf8(" Задать интервал (в секундах) можно параметром командной строки.");
+constexpr auto count = windows1251::fromUtf8("\nВсего реплик %d.");
+constexpr auto volume =
+    windows1251::fromUtf8("\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).");
+constexpr auto quit = windows1251::fromUtf8("\nЗавершение программы - по Ctrl+C.");
+constexpr char dream[] = "\n\nHave a nice dream!";
 
-const char noLinesBefore[] = "\nВ папке \"";
-const char noLinesAfter[] = "\" нет ни одного файла *.wav, играть нечего.\n";
-const char unreadableBefore[] = "\nПапку \"";
-const char unreadableAfter[] = "\" не удалось прочитать (%s), играть нечего.\n";
-const char accessDenied[] = "нет доступа";
-const char folderGone[] = "папки больше нет";
-const char otherError[] = "ошибка %lu";
-const char noMemory[] = "\nНе хватает памяти для списка реплик.\n";
+constexpr auto noLinesBefore = windows1251::fromUtf8("\nВ папке \"");
+constexpr auto noLinesAfter = windows1251::fromUtf8("\" нет ни одного файла *.wav, играть нечего.\n");
+constexpr auto unreadableBefore = windows1251::fromUtf8("\nПапку \"");
+constexpr auto unreadableAfter = windows1251::fromUtf8("\" не удалось прочитать (%s), играть нечего.\n");
+constexpr auto accessDenied = windows1251::fromUtf8("нет доступа");
+constexpr auto folderGone = windows1251::fromUtf8("папки больше нет");
+constexpr auto otherError = windows1251::fromUtf8("ошибка %lu");
+constexpr auto noMemory = windows1251::fromUtf8("\nНе хватает памяти для списка реплик.\n");
 
 void printMessage(std::FILE* stream, const char* format, ...)
 {
@@ -68,14 +67,14 @@ void announceStart(int argCount, int intervalMs, int lineCount)
 {
     PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
                SND_ALIAS_ID | SND_ASYNC);
-    printMessage(stdout, startMessages[Works]);
-    printMessage(stdout, startMessages[Interval], intervalMs / 1000);
+    printMessage(stdout, works.bytes);
+    printMessage(stdout, interval.bytes, intervalMs / 1000);
     if (argCount < 2)
-        printMessage(stdout, startMessages[Hint]);
-    printMessage(stdout, startMessages[Count], lineCount);
-    printMessage(stdout, startMessages[Volume]);
-    printMessage(stdout, startMessages[Quit]);
-    printMessage(stdout, startMessages[Dream]);
+        printMessage(stdout, hint.bytes);
+    printMessage(stdout, count.bytes, lineCount);
+    printMessage(stdout, volume.bytes);
+    printMessage(stdout, quit.bytes);
+    printMessage(stdout, dream);
     // A pipe or a file is fully buffered: a run ended by Ctrl+C during the
     // first wait must not lose the announcements.
     std::fflush(stdout);
@@ -99,20 +98,20 @@ void exitNoLines()
 
     std::fflush(stdout);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
-        writeMessage(stderr, noLinesBefore);
+        writeMessage(stderr, noLinesBefore.bytes);
         printName(stderr, folder);
-        writeMessage(stderr, noLinesAfter);
+        writeMessage(stderr, noLinesAfter.bytes);
     } else {
         char reason[64];
         if (error == ERROR_ACCESS_DENIED)
-            std::snprintf(reason, sizeof reason, "%s", accessDenied);
+            std::snprintf(reason, sizeof reason, "%s", accessDenied.bytes);
         else if (error == ERROR_PATH_NOT_FOUND)
-            std::snprintf(reason, sizeof reason, "%s", folderGone);
+            std::snprintf(reason, sizeof reason, "%s", folderGone.bytes);
         else
-            std::snprintf(reason, sizeof reason, otherError, static_cast<unsigned long>(error));
-        writeMessage(stderr, unreadableBefore);
+            std::snprintf(reason, sizeof reason, otherError.bytes, static_cast<unsigned long>(error));
+        writeMessage(stderr, unreadableBefore.bytes);
         printName(stderr, folder);
-        printMessage(stderr, unreadableAfter, reason);
+        printMessage(stderr, unreadableAfter.bytes, reason);
     }
     std::exit(1);
 }
@@ -120,6 +119,6 @@ void exitNoLines()
 void exitNoMemory()
 {
     std::fflush(stdout);
-    writeMessage(stderr, noMemory);
+    writeMessage(stderr, noMemory.bytes);
     std::exit(1);
 }

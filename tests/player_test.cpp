@@ -19,6 +19,8 @@
 #include "lines.h"
 #include "playback.h"
 #include "settings.h"
+#include "support.h"
+#include "windows1251.h"
 
 namespace {
 
@@ -69,6 +71,34 @@ TEST(Interval, DigitsBeyondThirtyTwoBitsSaturateBeforeTheProduct)
     // INT_MAX * 1000 and INT_MIN * 1000 modulo 2^32.
     EXPECT_EQ(intervalFor({"99999999999"}), -1000);
     EXPECT_EQ(intervalFor({"-99999999999"}), 0);
+}
+
+// The messages' charset, against iconv: the table the terminal output is
+// made from, and the conversion the compiler makes of the texts.
+TEST(Windows1251, TheTableAndTheCompileTimeConversionAgreeWithIconv)
+{
+    std::string utf8;
+    std::string bytes;
+    for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+        const char32_t code = windows1251::upperHalf[byte - 0x80];
+        if (byte == 0x98)
+            continue;
+        if (code < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (code >> 6));
+        } else {
+            utf8 += static_cast<char>(0xE0 | (code >> 12));
+            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        }
+        utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        bytes += static_cast<char>(byte);
+        EXPECT_EQ(windows1251::encode(code), static_cast<char>(byte)) << "byte " << byte;
+    }
+    EXPECT_EQ(support::toWindows1251(utf8), bytes);
+
+#define LETTERS "Ёё АБВГДЕЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ абвгдежзийклмнопрстуфхцчшщъыьэюя «№ – —» %d \"\n"
+    constexpr auto converted = windows1251::fromUtf8(LETTERS);
+    EXPECT_EQ(std::string(converted.bytes), support::toWindows1251(LETTERS));
+#undef LETTERS
 }
 
 TEST(Generator, GivesTheWindowsCRuntimeSequenceWhateverOtherThreadsDraw)
