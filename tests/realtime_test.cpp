@@ -23,7 +23,8 @@ const char* const cannotStart = "no PipeWire server could be started (tests/rigs
 const char* const playerStream = "PipeWire ALSA [line_player]";
 #else
 using Rig = support::PulseRig;
-const char* const cannotStart = "no PulseAudio server could be started";
+const char* const cannotStart =
+    "no PulseAudio server could be started (apt-get install pulseaudio pulseaudio-utils libasound2-plugins)";
 const char* const playerStream = "ALSA plug-in [line_player]";
 #endif
 
