@@ -4,12 +4,10 @@
 #include "announce.h"
 
 #include <cstdarg>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "compat/console.h"
-#include "compat/win32.h"
 #include "windows1251.h"
 
 namespace {
@@ -65,8 +63,6 @@ void printName(std::FILE* stream, const char* name)
 
 void announceStart(int argCount, int intervalMs, int lineCount)
 {
-    PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
-               SND_ALIAS_ID | SND_ASYNC);
     printMessage(stdout, works.bytes);
     printMessage(stdout, interval.bytes, intervalMs / 1000);
     if (argCount < 2)
@@ -80,22 +76,8 @@ void announceStart(int argCount, int intervalMs, int lineCount)
     std::fflush(stdout);
 }
 
-void exitNoLines()
+void exitNoLines(const char* folder, DWORD error)
 {
-    char folder[4096];
-    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder) {
-        folder[0] = '.';
-        folder[1] = '\0';
-    }
-    // Why the search found nothing: asked of the search itself, as the
-    // messages since have changed the last error.
-    WIN32_FIND_DATAA findData;
-    const HANDLE search = FindFirstFileA("*.wav", &findData);
-    const DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_FILE_NOT_FOUND;
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-
     std::fflush(stdout);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
         writeMessage(stderr, noLinesBefore.bytes);

@@ -34,3 +34,15 @@ void collectLines(char*** lines, int* lineCount)
     } while (FindNextFileA(search, &findData));
     FindClose(search);
 }
+
+void findWhyNoLines(char* folder, DWORD folderSize, DWORD* error)
+{
+    const DWORD length = GetCurrentDirectoryA(folderSize, folder);
+    if (length == 0 || length >= folderSize)
+        std::strcpy(folder, ".");
+    WIN32_FIND_DATAA findData;
+    const HANDLE search = FindFirstFileA("*.wav", &findData);
+    *error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_FILE_NOT_FOUND;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
