@@ -59,7 +59,7 @@ protected:
             [&] { return support::outputSoFar(child, received).find("dream!") != std::string::npos; }, 10000);
         EXPECT_TRUE(printed);
         kill(child.pid, SIGINT);
-        const support::Ending ending = support::wait(child, 5000);
+        const support::Ending ending = support::waitForExit(child, 5000);
         EXPECT_EQ(ending.signal, SIGINT);
         EXPECT_EQ(ending.err, "");
         return toPipe ? received + ending.out : ending.out;

@@ -46,7 +46,7 @@ std::vector<unsigned> runUntilPlayed(const support::TempDir& dir, std::size_t pl
     const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
     const bool played = support::eventually([&] { return playedRates(rig).size() >= plays; }, 20000);
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 5000);
+    const support::Ending ending = support::waitForExit(child, 5000);
     EXPECT_TRUE(played);
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
@@ -84,7 +84,7 @@ TEST(Program, EndsAtOnceOnSigintDuringTheWait)
     EXPECT_TRUE(support::eventually(
         [&] { return support::readBytes(child.outPath).find("Have a nice dream!") != std::string::npos; }, 10000));
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 2000);
+    const support::Ending ending = support::waitForExit(child, 2000);
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(playedRates(rig), std::vector<unsigned>{});
@@ -155,7 +155,7 @@ TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
     const std::size_t before = rig.captures().size();
     EXPECT_TRUE(playedAtLeast(before + 200));
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 5000);
+    const support::Ending ending = support::waitForExit(child, 5000);
 
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
@@ -196,7 +196,7 @@ TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
     support::sleepThenCheck(4000);
     const double cpu = cpuSeconds(child.pid);
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 5000);
+    const support::Ending ending = support::waitForExit(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
     // A failed device is tried again once a second: the process is idle.

@@ -73,7 +73,7 @@ TEST_F(StartupSound, PlaysWhileTheMessagesAreAlreadyPrinted)
     // Then it ends, and its stream is closed during the wait.
     const bool closed = support::eventually([&] { return rig.streams().empty(); }, 5000);
     kill(child.pid, SIGINT);
-    support::wait(child, 5000);
+    support::waitForExit(child, 5000);
     const std::vector<short> heard = rig.stopRecording();
 
     EXPECT_EQ(playing, std::vector<std::string>{playerStream});
@@ -93,7 +93,7 @@ TEST_F(StartupSound, IsStoppedByTheFirstLineWithNoInterval)
     const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
     support::sleepThenCheck(3000);
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 5000);
+    const support::Ending ending = support::waitForExit(child, 5000);
     const std::vector<short> heard = rig.stopRecording();
     EXPECT_EQ(ending.signal, SIGINT);
 
@@ -119,7 +119,7 @@ TEST_F(StartupSound, ShortAndLongLinesAreHeardWhole)
         const support::Child child = support::start({LINE_PLAYER, "0"}, lines.path(), rig.env());
         support::sleepThenCheck(static_cast<int>(seconds * 1000) + 1500);
         kill(child.pid, SIGINT);
-        support::wait(child, 5000);
+        support::waitForExit(child, 5000);
         const std::vector<short> heard = rig.stopRecording();
         // With no interval the line repeats back to back: at least one whole
         // play is heard.
@@ -167,7 +167,7 @@ TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
             support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
         support::sleepThenCheck(interval == 1 ? 9000 : 5000);
         kill(child.pid, SIGINT);
-        support::wait(child, 5000);
+        support::waitForExit(child, 5000);
         const std::vector<Segment> heard = segments(rig.stopRecording(), tones);
 
         ASSERT_GE(heard.size(), 4u);
@@ -227,7 +227,7 @@ TEST_F(Timing, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
             support::start({LINE_PLAYER, std::to_string(intervalMs / 1000)}, folder.path(), rig.env());
         support::sleepThenCheck(1000);  // in the first wait, or in the first play
         kill(child.pid, SIGINT);
-        const support::Ending ending = support::wait(child, 1000);
+        const support::Ending ending = support::waitForExit(child, 1000);
         EXPECT_TRUE(ending.finished);
         EXPECT_EQ(ending.signal, SIGINT);
         EXPECT_TRUE(support::eventually([&] { return rig.streams().empty(); }, 3000));
@@ -237,7 +237,7 @@ TEST_F(Timing, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
     const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
     support::sleepThenCheck(1500);
     kill(child.pid, SIGINT);
-    support::wait(child, 5000);
+    support::waitForExit(child, 5000);
     EXPECT_GT(segments(rig.stopRecording(), {300}).size(), 0u);
 }
 
@@ -259,7 +259,7 @@ TEST_F(Timing, ASoundServerThatDiesInALineAndComesBackIsPlayedToAgain)
     support::sleepThenCheck(8000);
     const std::vector<short> heard = rig.stopRecording();
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 2000);
+    const support::Ending ending = support::waitForExit(child, 2000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
     EXPECT_GE(segments(heard, {300}).size(), 2u) << "nothing was played once the server was back";
@@ -280,7 +280,7 @@ TEST_F(Timing, AFrozenServerHoldsNeitherTheMessagesNorTheNightBack)
     support::sleepThenCheck(6000);
     const std::vector<short> heard = rig.stopRecording();
     kill(child.pid, SIGINT);
-    EXPECT_EQ(support::wait(child, 2000).signal, SIGINT);
+    EXPECT_EQ(support::waitForExit(child, 2000).signal, SIGINT);
     EXPECT_GE(segments(heard, {300}).size(), 2u);
 }
 
@@ -320,7 +320,7 @@ TEST_F(DesktopTail, TheStartupSoundIsHeardToItsEnd)
             support::writeTone(lines / "line.wav", 300, 0.5, rate);
         rig.startRecording();
         const support::Child child = support::start({LINE_PLAYER, "100"}, lines.path(), rig.env());
-        const support::Ending ending = support::wait(child, 3000);
+        const support::Ending ending = support::waitForExit(child, 3000);
         EXPECT_NEAR(heardSpan(rig.stopRecording()), 0.6, 0.01);
         EXPECT_EQ(ending.finished, !withLines);
         if (!withLines) {

@@ -65,7 +65,7 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     }
     const std::size_t plays = lineCount(home / "plays");
     kill(child.pid, SIGINT);
-    const support::Ending ending = support::wait(child, 5000);
+    const support::Ending ending = support::waitForExit(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
 
     EXPECT_GE(plays, 3000u);

@@ -131,7 +131,7 @@ protected:
         EXPECT_TRUE(support::eventually(
             [&] { return support::outputSoFar(child, received).find("dream!") != std::string::npos; }, 60000));
         kill(child.pid, SIGINT);
-        return support::wait(child, 10000);
+        return support::waitForExit(child, 10000);
     }
 
     static constexpr const char* wine = "/usr/lib/wine/wine64";
@@ -187,7 +187,7 @@ TEST_F(UnderWine, TheStartupSoundThenTheLinesReachTheSoundServer)
     const support::Child child = support::start({wine, LINE_PLAYER_EXE_X64, "1"}, folder.path(), wineEnv(env));
     support::sleepThenCheck(6000);
     kill(child.pid, SIGKILL);
-    const support::Ending ending = support::wait(child, 10000);
+    const support::Ending ending = support::waitForExit(child, 10000);
     const std::vector<short> heard = rig.stopRecording();
     EXPECT_TRUE(ending.finished);
 

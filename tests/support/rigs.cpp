@@ -1,206 +1,20 @@
-#include "support.h"
+#include "support/rigs.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
-#include <ftw.h>
-#include <iconv.h>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "support/files.h"
+#include "support/processes.h"
+#include "support/recordings.h"
 
 namespace support {
-
-TempDir::TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/line_player.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-}
-
-TempDir::~TempDir()
-{
-    nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : 0; }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-void writeTone(const std::string& path, double frequency, double seconds, int rate, int format, int channels)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr)
-        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
-    const auto frames = static_cast<std::size_t>(seconds * rate);
-    std::vector<double> samples(frames * static_cast<std::size_t>(channels));
-    for (std::size_t i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
-                = (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
-    sf_writef_double(file, samples.data(), static_cast<sf_count_t>(frames));
-    sf_close(file);
-}
-
-void makeFolders(const std::string& path)
-{
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
-        mkdir(path.substr(0, slash).c_str(), 0700);
-        if (slash == std::string::npos)
-            break;
-    }
-}
-
-void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-Child start(const std::vector<std::string>& argv, const std::string& folder,
-            const std::map<std::string, std::string>& env, bool outputToPipe)
-{
-    static int serial = 0;
-    Child child;
-    const std::string stem = "/tmp/line_player_child." + std::to_string(getpid()) + "." + std::to_string(++serial);
-    child.outPath = stem + ".out";
-    child.errPath = stem + ".err";
-
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const char* equals = std::strchr(*entry, '=');
-        if (equals != nullptr)
-            environment[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
-    }
-    for (const auto& [name, value] : env) {
-        if (value.empty())
-            environment.erase(name);
-        else
-            environment[name] = value;
-    }
-    std::vector<std::string> envStrings;
-    for (const auto& [name, value] : environment)
-        envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : envStrings)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& arg : args)
-        argp.push_back(arg.data());
-    argp.push_back(nullptr);
-
-    int pipeEnds[2] = {-1, -1};
-    if (outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    child.pid = fork();
-    if (child.pid == 0) {
-        const int out = outputToPipe ? pipeEnds[1] : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int none = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0)
-            _exit(126);
-        dup2(none, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        // The child starts with the default action for every signal.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGPIPE, SIG_DFL);
-        execve(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
-    if (child.pid < 0)
-        throw std::runtime_error("fork failed");
-    if (outputToPipe) {
-        close(pipeEnds[1]);
-        child.outPipe = pipeEnds[0];
-        fcntl(child.outPipe, F_SETFL, O_NONBLOCK);
-    }
-    return child;
-}
-
-std::string outputSoFar(const Child& child, std::string& received)
-{
-    if (child.outPipe < 0)
-        return readBytes(child.outPath);
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
-        received.append(buffer, static_cast<std::size_t>(got));
-    return received;
-}
-
-Ending wait(const Child& child, int timeoutMs)
-{
-    Ending ending;
-    int status = 0;
-    pid_t done = 0;
-    for (int waited = 0; (done = waitpid(child.pid, &status, WNOHANG)) == 0 && waited < timeoutMs; waited += 5)
-        sleepThenCheck(5);
-    if (done == 0) {
-        kill(child.pid, SIGKILL);
-        waitpid(child.pid, &status, 0);
-    } else {
-        ending.finished = true;
-    }
-    if (WIFEXITED(status))
-        ending.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        ending.signal = WTERMSIG(status);
-    if (child.outPipe >= 0) {
-        fcntl(child.outPipe, F_SETFL, 0);
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
-            ending.out.append(buffer, static_cast<std::size_t>(got));
-        close(child.outPipe);
-    } else {
-        ending.out = readBytes(child.outPath);
-    }
-    ending.err = readBytes(child.errPath);
-    unlink(child.outPath.c_str());
-    unlink(child.errPath.c_str());
-    return ending;
-}
-
-Ending run(const std::vector<std::string>& argv, const std::string& folder,
-           const std::map<std::string, std::string>& env, int timeoutMs)
-{
-    return wait(start(argv, folder, env), timeoutMs);
-}
-
-bool sleepThenCheck(int milliseconds)
-{
-    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
-    return true;
-}
 
 AlsaRig::AlsaRig(Kind kind)
 {
@@ -283,7 +97,7 @@ void end(Child& child, int signal)
     if (child.pid <= 0)
         return;
     signalTree(child.pid, signal);
-    wait(child, 5000);
+    waitForExit(child, 5000);
     child = Child();
 }
 
@@ -301,7 +115,7 @@ void ServerRig::stopRecorder()
 {
     if (recorder_.pid > 0) {
         kill(recorder_.pid, SIGINT);
-        wait(recorder_, 5000);
+        waitForExit(recorder_, 5000);
         recorder_ = Child();
     }
 }
@@ -493,51 +307,6 @@ std::vector<std::string> PipeWireRig::streams() const
             playback = value == "Stream/Output/Audio";
     }
     return names;
-}
-
-std::string startupText(int seconds, bool hint, int count)
-{
-    std::string text = "\nЕсли только что был слышен системный звук, значит все работает.";
-    text += "\nРеплики будут звучать каждые " + std::to_string(seconds) + " секунд.";
-    if (hint)
-        text += " Задать интервал (в секундах) можно параметром командной строки.";
-    text += "\nВсего реплик " + std::to_string(count) + ".";
-    text += "\nОтрегулировать громкость голоса можно в \"Микшере громкости\" (динамик в трее).";
-    text += "\nЗавершение программы - по Ctrl+C.";
-    text += "\n\nHave a nice dream!";
-    return text;
-}
-
-std::string toWindows1251(const std::string& utf8)
-{
-    iconv_t converter = iconv_open("CP1251", "UTF-8");
-    std::string out(utf8.size(), '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    const std::size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<std::size_t>(-1))
-        throw std::runtime_error("text not in Windows-1251");
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency)
-{
-    constexpr double rate = 44100;
-    constexpr std::size_t block = 441;
-    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
-    double previous = 0, beforePrevious = 0;
-    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
-        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
-        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-    return std::sqrt(power) / (block / 4.0);
 }
 
 }  // namespace support

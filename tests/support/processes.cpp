@@ -1,0 +1,140 @@
+#include "support/processes.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "support/files.h"
+
+extern char** environ;
+
+namespace support {
+
+Child start(const std::vector<std::string>& argv, const std::string& folder,
+            const std::map<std::string, std::string>& env, bool outputToPipe)
+{
+    static int serial = 0;
+    Child child;
+    const std::string stem = "/tmp/line_player_child." + std::to_string(getpid()) + "." + std::to_string(++serial);
+    child.outPath = stem + ".out";
+    child.errPath = stem + ".err";
+
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals != nullptr)
+            environment[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
+    }
+    for (const auto& [name, value] : env) {
+        if (value.empty())
+            environment.erase(name);
+        else
+            environment[name] = value;
+    }
+    std::vector<std::string> envStrings;
+    for (const auto& [name, value] : environment)
+        envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : envStrings)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (std::string& arg : args)
+        argp.push_back(arg.data());
+    argp.push_back(nullptr);
+
+    int pipeEnds[2] = {-1, -1};
+    if (outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    child.pid = fork();
+    if (child.pid == 0) {
+        const int out = outputToPipe ? pipeEnds[1] : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int none = open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0)
+            _exit(126);
+        dup2(none, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        // The child starts with the default action for every signal.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        execve(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
+    if (child.pid < 0)
+        throw std::runtime_error("fork failed");
+    if (outputToPipe) {
+        close(pipeEnds[1]);
+        child.outPipe = pipeEnds[0];
+        fcntl(child.outPipe, F_SETFL, O_NONBLOCK);
+    }
+    return child;
+}
+
+std::string outputSoFar(const Child& child, std::string& received)
+{
+    if (child.outPipe < 0)
+        return readBytes(child.outPath);
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
+        received.append(buffer, static_cast<std::size_t>(got));
+    return received;
+}
+
+Ending waitForExit(const Child& child, int timeoutMs)
+{
+    Ending ending;
+    int status = 0;
+    pid_t done = 0;
+    for (int waited = 0; (done = waitpid(child.pid, &status, WNOHANG)) == 0 && waited < timeoutMs; waited += 5)
+        sleepThenCheck(5);
+    if (done == 0) {
+        kill(child.pid, SIGKILL);
+        waitpid(child.pid, &status, 0);
+    } else {
+        ending.finished = true;
+    }
+    if (WIFEXITED(status))
+        ending.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        ending.signal = WTERMSIG(status);
+    if (child.outPipe >= 0) {
+        fcntl(child.outPipe, F_SETFL, 0);
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(child.outPipe, buffer, sizeof buffer)) > 0)
+            ending.out.append(buffer, static_cast<std::size_t>(got));
+        close(child.outPipe);
+    } else {
+        ending.out = readBytes(child.outPath);
+    }
+    ending.err = readBytes(child.errPath);
+    unlink(child.outPath.c_str());
+    unlink(child.errPath.c_str());
+    return ending;
+}
+
+Ending run(const std::vector<std::string>& argv, const std::string& folder,
+           const std::map<std::string, std::string>& env, int timeoutMs)
+{
+    return waitForExit(start(argv, folder, env), timeoutMs);
+}
+
+bool sleepThenCheck(int milliseconds)
+{
+    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+    return true;
+}
+
+}  // namespace support

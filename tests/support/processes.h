@@ -1,0 +1,60 @@
+// Child processes run without a shell, with their own folder and
+// environment, their output caught in files or a pipe.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace support {
+
+// A child process with its own working folder and environment; its standard
+// output and error go to files.
+struct Child {
+    pid_t pid = -1;
+    std::string outPath;  // standard output, unless it goes to a pipe
+    std::string errPath;
+    int outPipe = -1;     // the reading end, when standard output is a pipe
+};
+
+struct Ending {
+    bool finished = false;  // false: still running when the time was up (then killed)
+    int exitCode = -1;      // when it exited
+    int signal = 0;         // when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+// Starts argv[0] (no shell) in folder with the environment of this process
+// changed by env (an empty value removes the variable).
+// With outputToPipe, standard output is a pipe (so fully buffered).
+Child start(const std::vector<std::string>& argv, const std::string& folder,
+            const std::map<std::string, std::string>& env = {}, bool outputToPipe = false);
+// Standard output so far: the file's content, or what the pipe has brought
+// up to now (kept in received).
+std::string outputSoFar(const Child& child, std::string& received);
+// Waits up to timeoutMs for the child to end; kills it after that. From a
+// pipe, `out` holds what outputSoFar has not already taken.
+Ending waitForExit(const Child& child, int timeoutMs);
+// Runs to the end (or timeoutMs).
+Ending run(const std::vector<std::string>& argv, const std::string& folder,
+           const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+// Polls until predicate holds or timeoutMs passes; returns whether it held.
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs);
+bool sleepThenCheck(int milliseconds);
+
+template <typename Predicate>
+bool eventually(Predicate predicate, int timeoutMs)
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 20) {
+        if (predicate())
+            return true;
+        sleepThenCheck(20);
+    }
+    return predicate();
+}
+
+}  // namespace support

@@ -1,0 +1,44 @@
+#include "support/recordings.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace support {
+
+void writeTone(const std::string& path, double frequency, double seconds, int rate, int format, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<double> samples(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
+                = (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
+    sf_writef_double(file, samples.data(), static_cast<sf_count_t>(frames));
+    sf_close(file);
+}
+
+double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency)
+{
+    constexpr double rate = 44100;
+    constexpr std::size_t block = 441;
+    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+    double previous = 0, beforePrevious = 0;
+    for (std::size_t i = 0; i < block && start + i < samples.size(); ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (block - 1));
+        const double current = window * samples[start + i] / 32768.0 + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    return std::sqrt(power) / (block / 4.0);
+}
+
+}  // namespace support

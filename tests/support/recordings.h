@@ -1,0 +1,20 @@
+// Test recordings: tones written as sound files, and a meter of how
+// strongly a tone sounds in what was heard.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace support {
+
+// Writes a sine tone as a sound file of the given libsndfile format.
+void writeTone(const std::string& path, double frequency, double seconds, int rate = 8000,
+               int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, int channels = 1);
+// How strongly a tone sounds in the 10 ms of 44100 Hz samples from start
+// (Goertzel over a Hann window), relative to a full-scale sine.
+double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency);
+
+}  // namespace support
