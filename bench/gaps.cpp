@@ -22,8 +22,8 @@ int main(int argc, char** argv)
     const bool spans = argc > 1 && std::string(argv[1]) == "--spans";
     const double expectedMs = argc > 1 && !span && !spans ? std::atof(argv[1]) : 1000.0;
     constexpr double rate = 44100.0;
-    constexpr int threshold = 1000;                  // about -30 dB of full scale
-    constexpr std::size_t silence = 441;             // 10 ms below it ends a sound
+    constexpr int threshold = 1000;       // about -30 dB of full scale
+    constexpr std::size_t silence = 441;  // 10 ms below it ends a sound
     std::vector<std::int16_t> samples;
     std::int16_t buffer[4096];
     std::size_t got = 0;

@@ -35,8 +35,8 @@ Listing search(const std::string& pattern)
 TEST(DirectorySearch, MatchesWavInAnyCaseAndSortsByNameAsNtfsDoes)
 {
     support::TempDir dir;
-    for (const char* name : {"b.WAV", "a.wav", "A.wav", "C.wav", "_x.wav", ".hidden.wav", "notes.txt", "x.wave",
-                             "wav", ".wav.bak", "d.Wav", "ab.wav", "a_.wav", "Z.wav"})
+    for (const char* name : {"b.WAV", "a.wav", "A.wav", "C.wav", "_x.wav", ".hidden.wav", "notes.txt", "x.wave", "wav",
+                             ".wav.bak", "d.Wav", "ab.wav", "a_.wav", "Z.wav"})
         support::writeBytes(dir / name, "");
 
     // Letters compare in upper case: "_" and the other ASCII characters
@@ -78,7 +78,8 @@ TEST(DirectorySearch, FlagsDirectoriesAndLinksToThemButNothingElse)
 TEST(DirectorySearch, SearchesTheWorkingFolderAndKeepsNamesAsBytes)
 {
     support::TempDir dir;
-    const std::vector<std::string> names = {"with space.wav", "quote\"'.wav", "$(touch x).wav", "new\nline.wav",
+    const std::vector<std::string> names = {"with space.wav",           "quote\"'.wav",
+                                            "$(touch x).wav",           "new\nline.wav",
                                             "\xff\xfe latin1 \xe9.wav", std::string(251, 'n') + ".wav"};
     for (const std::string& name : names)
         support::writeBytes(dir / name, "");

@@ -21,8 +21,7 @@ protected:
             support::writeTone(*folder / ("line" + std::to_string(i) + ".wav"), 200.0 + 50 * i, 0.1);
         locales = new support::TempDir;
         // A Windows-1251 locale of our own (LOCPATH), as Debian ships none.
-        support::run({"/usr/bin/localedef", "-i", "ru_RU", "-f", "CP1251", *locales / "ru_RU.CP1251"}, "/", {},
-                     60000);
+        support::run({"/usr/bin/localedef", "-i", "ru_RU", "-f", "CP1251", *locales / "ru_RU.CP1251"}, "/", {}, 60000);
     }
     static void TearDownTestSuite()
     {

@@ -166,10 +166,7 @@ protected:
         lineCount = 0;
     }
 
-    void collect()
-    {
-        collectLines(&lines, &lineCount);
-    }
+    void collect() { collectLines(&lines, &lineCount); }
 
     // Runs the loop until the fake has seen `plays` file plays.
     void play(int intervalMs, std::size_t plays)

@@ -19,7 +19,8 @@ namespace {
 
 #ifdef ON_PIPEWIRE
 using Rig = support::PipeWireRig;
-const char* const cannotStart = "no PipeWire server could be started (tests/rigs/pipewire-rig.sh unpack build/pipewire)";
+const char* const cannotStart =
+    "no PipeWire server could be started (tests/rigs/pipewire-rig.sh unpack build/pipewire)";
 const char* const playerStream = "PipeWire ALSA [line_player]";
 #else
 using Rig = support::PulseRig;
@@ -163,8 +164,7 @@ TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
     for (const int interval : {1, 0}) {
         SCOPED_TRACE(interval);
         rig.startRecording();
-        const support::Child child =
-            support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
+        const support::Child child = support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
         support::sleepThenCheck(interval == 1 ? 9000 : 5000);
         kill(child.pid, SIGINT);
         support::waitForExit(child, 5000);

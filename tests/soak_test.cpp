@@ -54,8 +54,8 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     for (int i = 0; i < 3; ++i)
         support::writeTone(folder / ("line" + std::to_string(i) + ".wav"), 300 + 100 * i, 0.02, 8000);
 
-    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(),
-                                                {{"HOME", home.path()}, {"XDG_DATA_DIRS", home / "none"}});
+    const support::Child child =
+        support::start({LINE_PLAYER, "0"}, folder.path(), {{"HOME", home.path()}, {"XDG_DATA_DIRS", home / "none"}});
     std::vector<long> memory;
     std::vector<int> descriptors;
     for (int second = 0; second < 60; ++second) {
@@ -74,8 +74,8 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     const long low = *std::min_element(settled, memory.end());
     const long high = *std::max_element(settled, memory.end());
     EXPECT_GT(low, 0);
-    EXPECT_LE(high - low, 64) << "resident memory grew from " << low << " KiB to " << high << " KiB over "
-                              << plays << " plays";
+    EXPECT_LE(high - low, 64) << "resident memory grew from " << low << " KiB to " << high << " KiB over " << plays
+                              << " plays";
     // A play holds a few descriptors while it runs, so a sample may catch one
     // more or fewer: the usual count of the second half (its median) must
     // not pass the most seen in the first. A leak, even one in a hundred

@@ -83,8 +83,8 @@ TEST_P(SamplesReachTheDevice, Unchanged)
         expected = decoded<float>(dir / "line.wav", sf_readf_float);
     // The process's first play follows no other: it begins with a quarter
     // second of silence, for a device that may be waking up.
-    const std::size_t leadIn = static_cast<std::size_t>(encoding.rate / 4) * encoding.channels
-                               * (capture.format == "S16_LE" ? 2 : 4);
+    const std::size_t leadIn =
+        static_cast<std::size_t>(encoding.rate / 4) * encoding.channels * (capture.format == "S16_LE" ? 2 : 4);
     ASSERT_GE(capture.samples.size(), leadIn + expected.size());
     EXPECT_TRUE(silent(capture.samples.substr(0, leadIn)));
     EXPECT_TRUE(capture.samples.compare(leadIn, expected.size(), expected) == 0) << "the samples differ";

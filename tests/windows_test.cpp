@@ -89,10 +89,10 @@ protected:
         booted = boot.finished && boot.exitCode == 0;
         // The system default sound of this Windows: a 1 kHz tone.
         support::writeTone(*prefix / "ding.wav", 1000, 0.4, rate);
-        const support::Ending sound = support::run(
-            {wine, "reg", "add", "HKCU\\AppEvents\\Schemes\\Apps\\.Default\\SystemDefault\\.Current", "/ve", "/d",
-             "Z:" + windowsPath(*prefix / "ding.wav"), "/f"},
-            "/", wineEnv(), 60000);
+        const support::Ending sound =
+            support::run({wine, "reg", "add", "HKCU\\AppEvents\\Schemes\\Apps\\.Default\\SystemDefault\\.Current",
+                          "/ve", "/d", "Z:" + windowsPath(*prefix / "ding.wav"), "/f"},
+                         "/", wineEnv(), 60000);
         booted = booted && sound.exitCode == 0;
     }
     static void TearDownTestSuite()

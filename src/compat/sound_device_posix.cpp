@@ -150,8 +150,8 @@ struct Stream {
                 return Ending::Lost;
             // A reading shortly before the end, while the device still
             // plays, catches a stream that started later than it said.
-            const Clock::time_point wake = expected - now > 2 * lastReadingBefore ? expected - lastReadingBefore
-                                                                                  : expected + tail;
+            const Clock::time_point wake =
+                expected - now > 2 * lastReadingBefore ? expected - lastReadingBefore : expected + tail;
             if (pauseUntil(std::min({wake, now + longestPause, giveUpAt()}), stop))
                 return Ending::Stopped;
         }

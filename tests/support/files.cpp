@@ -24,14 +24,13 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : 0; }, 16,
-        FTW_DEPTH | FTW_PHYS);
+        path_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : 0; },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 void makeFolders(const std::string& path)
 {
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         mkdir(path.substr(0, slash).c_str(), 0700);
         if (slash == std::string::npos)
             break;

@@ -16,7 +16,7 @@ struct Child {
     pid_t pid = -1;
     std::string outPath;  // standard output, unless it goes to a pipe
     std::string errPath;
-    int outPipe = -1;     // the reading end, when standard output is a pipe
+    int outPipe = -1;  // the reading end, when standard output is a pipe
 };
 
 struct Ending {

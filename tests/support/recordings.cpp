@@ -19,8 +19,8 @@ void writeTone(const std::string& path, double frequency, double seconds, int ra
     std::vector<double> samples(frames * static_cast<std::size_t>(channels));
     for (std::size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
-                = (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
+            samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
     sf_writef_double(file, samples.data(), static_cast<sf_count_t>(frames));
     sf_close(file);
 }
@@ -37,7 +37,8 @@ double toneLevel(const std::vector<short>& samples, std::size_t start, double fr
         beforePrevious = previous;
         previous = current;
     }
-    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    const double power =
+        previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
     return std::sqrt(power) / (block / 4.0);
 }
 

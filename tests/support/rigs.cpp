@@ -159,13 +159,16 @@ void PulseRig::startServer()
                      "--load=module-null-sink sink_name=rig", "--load=module-native-protocol-unix",
                      "--load=module-always-sink"},
                     dir_.path(), env());
-    running_ = eventually([&] { return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0; },
-                          15000);
+    running_ = eventually(
+        [&] {
+            return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
+        },
+        15000);
     if (!running_)
         return;
     run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
-    std::vector<std::string> recorder = {"/usr/bin/parec", "-d", "rig.monitor", "--raw", "--format=s16le",
-                                         "--rate=44100", "--channels=1"};
+    std::vector<std::string> recorder = {"/usr/bin/parec", "-d",           "rig.monitor", "--raw",
+                                         "--format=s16le", "--rate=44100", "--channels=1"};
     if (latency_ == Low)
         recorder.push_back("--latency-msec=20");
     startRecorder(recorder, env());
@@ -186,8 +189,11 @@ void PulseRig::stopServer(int signal)
 
 std::map<std::string, std::string> PulseRig::env() const
 {
-    return {{"XDG_RUNTIME_DIR", dir_ / "runtime"}, {"HOME", dir_ / "home"}, {"PULSE_SERVER", ""},
-            {"XDG_DATA_HOME", dir_ / "home"}, {"XDG_DATA_DIRS", dir_ / "none"}};
+    return {{"XDG_RUNTIME_DIR", dir_ / "runtime"},
+            {"HOME", dir_ / "home"},
+            {"PULSE_SERVER", ""},
+            {"XDG_DATA_HOME", dir_ / "home"},
+            {"XDG_DATA_DIRS", dir_ / "none"}};
 }
 
 std::vector<std::string> PulseRig::streams() const
@@ -249,8 +255,11 @@ void PipeWireRig::startServer()
 {
     const std::string bin = PIPEWIRE_ROOT "/usr/bin/";
     server_ = start({bin + "pipewire"}, dir_.path(), env());
-    running_ = eventually([&] { return run({bin + "pw-cli", "info", "0"}, dir_.path(), env(), 5000).exitCode == 0; },
-                          15000);
+    running_ = eventually(
+        [&] {
+            return run({bin + "pw-cli", "info", "0"}, dir_.path(), env(), 5000).exitCode == 0;
+        },
+        15000);
     if (!running_)
         return;
     session_ = start({"/usr/bin/dbus-run-session", "--", bin + "wireplumber"}, dir_.path(), env());
@@ -264,8 +273,9 @@ void PipeWireRig::startServer()
         15000);
     if (!running_)
         return;
-    std::vector<std::string> recorder = {bin + "pw-record", "--target", "rig", "-P", "{ stream.capture.sink = true }",
-                                         "--rate", "44100", "--channels", "1", "--format", "s16"};
+    std::vector<std::string> recorder = {
+        bin + "pw-record", "--target", "rig",      "-P", "{ stream.capture.sink = true }", "--rate", "44100",
+        "--channels",      "1",        "--format", "s16"};
     // At its default latency: PipeWire's sink does not mix ahead, and with
     // 10 ms cycles this machine's two cores miss some (a quantum lost now
     // and then, aplay's plays as well).
