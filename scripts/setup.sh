@@ -27,6 +27,7 @@ case "${1:-}" in
       locales                                 # localedef, for a Windows-1251 locale
       clang libclang-rt-14-dev                # the Clang build, libFuzzer
       alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
+      man-db                                  # the installed manual page opened
     ) ;;
 esac
 
