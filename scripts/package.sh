@@ -29,7 +29,8 @@ else
 fi
 (cd "$work/line-player-$version" && dpkg-buildpackage -us -uc -b)
 lintian --fail-on error,warning "$work"/line-player_"$version"_*.changes
-mv "$work"/line-player_"$version"_* "$work"/line-player-dbgsym_"$version"_* dist/ 2>/dev/null || true
+shopt -s nullglob
+mv "$work"/line-player_"$version"_* "$work"/line-player-dbgsym_"$version"_* dist/
 
 # The Windows release.
 cmake --preset mingw-i686 >/dev/null
