@@ -76,7 +76,7 @@ void announceStart(int argCount, int intervalMs, int lineCount)
     std::fflush(stdout);
 }
 
-void exitNoLines(const char* folder, DWORD error)
+void announceNoLines(const char* folder, DWORD error)
 {
     std::fflush(stdout);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {

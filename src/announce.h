@@ -13,7 +13,7 @@ void announceStart(int argCount, int intervalMs, int lineCount);
 // control characters escaped) and the pattern, or, for a search error other
 // than ERROR_FILE_NOT_FOUND and ERROR_NO_MORE_FILES, that the folder cannot
 // be read and why; ends the process with status 1.
-[[noreturn]] void exitNoLines(const char* folder, DWORD error);
+[[noreturn]] void announceNoLines(const char* folder, DWORD error);
 
 // Memory ran out while collecting: says so on standard error and ends the
 // process with status 1.

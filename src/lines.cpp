@@ -35,14 +35,16 @@ void collectLines(char*** lines, int* lineCount)
     FindClose(search);
 }
 
-void findWhyNoLines(char* folder, DWORD folderSize, DWORD* error)
+void exitNoLines()
 {
-    const DWORD length = GetCurrentDirectoryA(folderSize, folder);
-    if (length == 0 || length >= folderSize)
+    char folder[4096];
+    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder)
         std::strcpy(folder, ".");
     WIN32_FIND_DATAA findData;
     const HANDLE search = FindFirstFileA("*.wav", &findData);
-    *error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_FILE_NOT_FOUND;
+    const DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_FILE_NOT_FOUND;
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
+    announceNoLines(folder, error);
 }

@@ -21,12 +21,7 @@ int main(int argc, char** argv)
     collectLines(&lines, &lineCount);
     playStartupSound();
     announceStart(argc, intervalMs, lineCount);
-    if (lineCount == 0) {
-        // There is nothing to draw from.
-        char folder[4096];
-        DWORD error = 0;
-        findWhyNoLines(folder, sizeof folder, &error);
-        exitNoLines(folder, error);
-    }
+    if (lineCount == 0)
+        exitNoLines();  // there is nothing to draw from
     playForever(lines, lineCount, intervalMs);
 }

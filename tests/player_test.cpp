@@ -295,26 +295,16 @@ TEST_F(Player, ANegativeIntervalIsWaitedAsAnUnsignedCount)
     EXPECT_EQ(fake::calls[0].milliseconds, 3000000000u);
 }
 
-// Why there is nothing to play, asked of the search, and said with the
-// folder's name.
-void exitWhyNoLines()
-{
-    char folder[4096];
-    DWORD error = 0;
-    findWhyNoLines(folder, sizeof folder, &error);
-    exitNoLines(folder, error);
-}
-
 TEST_F(Player, NoLinesSaysWhyAndShowsTheFolderWithoutControlCharacters)
 {
     fake::folder.clear();
     fake::currentFolder = "/home/\x1b]0;owned\x07x";
-    EXPECT_EXIT(exitWhyNoLines(), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1),
                 "В папке \"/home/\\\\x1B\\]0;owned\\\\x07x\" нет ни одного файла \\*\\.wav, играть нечего");
     fake::searchError = ERROR_ACCESS_DENIED;
-    EXPECT_EXIT(exitWhyNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(нет доступа\\)");
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(нет доступа\\)");
     fake::searchError = ERROR_READ_FAULT;
-    EXPECT_EXIT(exitWhyNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(ошибка 30\\)");
+    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(ошибка 30\\)");
 }
 
 }  // namespace
