@@ -32,10 +32,20 @@ const char* const playerStream = "ALSA plug-in [line_player]";
 constexpr int rate = 44100;
 constexpr std::size_t block = rate / 100;  // 10 ms
 
-// Whether the chime (its notes E6 and C6) sounds in the block at start.
+// Whether the chime (its notes E6 and C6) sounds in the block at start: a
+// note stands out above the frequencies around it. A click, or a gap the rig
+// leaves in a tone, sounds at all of them alike.
 bool chimeIn(const std::vector<short>& samples, std::size_t start)
 {
-    return support::toneLevel(samples, start, 1318.51) > 0.02 || support::toneLevel(samples, start, 1046.5) > 0.02;
+    double around = 0;
+    for (const double frequency : {760.0, 1600.0, 2000.0})
+        around = std::max(around, support::toneLevel(samples, start, frequency));
+    for (const double note : {1318.51, 1046.5}) {
+        const double level = support::toneLevel(samples, start, note);
+        if (level > 0.02 && level > 3 * around)
+            return true;
+    }
+    return false;
 }
 
 // The blocks in which a tone of the given frequency sounds.
@@ -102,11 +112,21 @@ TEST_F(StartupSound, IsStoppedByTheFirstLineWithNoInterval)
     const std::vector<std::size_t> lineBlocks = blocksWith(heard, 300);
     ASSERT_GT(lineBlocks.size(), 50u) << "the line was not heard";
     // Its first blocks aside: what the server had already mixed of the
-    // start-up sound when it was stopped may still be heard.
-    std::size_t overlapping = 0;
+    // start-up sound when it was stopped may still be heard. Blocks where the
+    // line is well below its usual level hold a gap (a quantum the rig lost
+    // under load): its edges sound at every frequency, and no test of
+    // frequencies tells them from a chime.
+    std::vector<double> levels;
+    for (const std::size_t start : lineBlocks)
+        levels.push_back(support::toneLevel(heard, start, 300));
+    std::vector<double> sorted = levels;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double usual = sorted[sorted.size() / 2];
+    std::string overlapping;
     for (std::size_t i = 3; i + 2 < lineBlocks.size(); ++i)
-        overlapping += chimeIn(heard, lineBlocks[i]) ? 1 : 0;
-    EXPECT_EQ(overlapping, 0u) << "the start-up sound went on under the line";
+        if (levels[i] > 0.8 * usual && chimeIn(heard, lineBlocks[i]))
+            overlapping += " " + std::to_string((lineBlocks[i] - lineBlocks[0]) * 1000 / rate) + " ms";
+    EXPECT_EQ(overlapping, "") << "the start-up sound went on under the line, this far into it";
 }
 
 TEST_F(StartupSound, ShortAndLongLinesAreHeardWhole)
