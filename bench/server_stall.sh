@@ -3,7 +3,7 @@
 # 0.6 s line is heard, for the player's PlaySoundA (tests/sound_probe play)
 # and for aplay side by side, on PulseAudio with a null sink recorded at the
 # recorder's default latency (so that the sink mixes ahead, as a desktop's
-# does). The stall is made by bench/stall_server.cpp, preloaded: SIGSTOP to
+# does). The stall is made by tests/stall_server.cpp, preloaded: SIGSTOP to
 # the server at the first write, SIGCONT STALL_MS later.
 #   bench/server_stall.sh [BUILD_DIR] [RUNS]    (default build/default, 5)
 set -euo pipefail
@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/default}")
 runs=${2:-5}
 probe=$build/tests/sound_probe
-shim=$build/bench/libstall_server.so
+shim=$build/tests/libstall_server.so
 [[ -x $probe && -f $shim ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 work=$(mktemp -d)
 pids=()

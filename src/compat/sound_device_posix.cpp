@@ -65,11 +65,24 @@ struct Stream {
     snd_pcm_t* pcm;
     unsigned rate;
     StopSignal* stop;
-    Clock::time_point started = Clock::now();
+    Clock::time_point started = Clock::now();  // then when the device started
+    bool running = false;
     std::size_t written = 0;
 
     Clock::time_point heardAtTheEarliest() const { return started + framesToTime(written, rate); }
     Clock::time_point giveUpAt() const { return heardAtTheEarliest() + giveUpAfter; }
+
+    // The device starts once its buffer is full or at snd_pcm_start, and the
+    // call that starts it returns when the server has taken the start: one
+    // that stalls then (a busy machine) plays the whole sound that much
+    // later, while PulseAudio's delay runs on as if it were playing.
+    void noteStart()
+    {
+        if (!running && snd_pcm_state(pcm) == SND_PCM_STATE_RUNNING) {
+            running = true;
+            started = Clock::now();
+        }
+    }
 
     // Writes frames, waiting for room in the device's buffer.
     Ending write(const unsigned char* data, std::size_t frames, std::size_t frameBytes)
@@ -103,6 +116,7 @@ struct Stream {
                 continue;
             }
             recovered = false;
+            noteStart();
             data += static_cast<std::size_t>(done) * frameBytes;
             frames -= static_cast<std::size_t>(done);
             written += static_cast<std::size_t>(done);
@@ -127,8 +141,10 @@ struct Stream {
     {
         if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
             return Ending::Lost;
+        noteStart();
         Clock::time_point expected = Clock::now();
         bool allTaken = false;
+        bool realTime = false;  // a device that holds what it plays (not a file)
         for (;;) {
             const Clock::time_point now = Clock::now();
             // A device that is gone says so here (PipeWire's delay goes on
@@ -143,6 +159,9 @@ struct Stream {
                 const Clock::time_point ends = now + framesToTime(ahead, rate);
                 expected = allTaken ? std::min(expected, ends) : ends;
                 allTaken = queued == 0;
+                realTime = realTime || ahead > 0;
+                if (realTime)
+                    expected = std::max(expected, heardAtTheEarliest());
             }
             if (now >= expected + tail)
                 return Ending::Heard;

@@ -58,6 +58,7 @@ public:
     void stopRecorder();
     // The server stopped (SIGSTOP) and let go on (SIGCONT), as a hung one.
     void freezeServer(bool frozen);
+    pid_t serverPid() const { return server_.pid; }
 
 protected:
     explicit ServerRig(Latency latency) : latency_(latency) {}
