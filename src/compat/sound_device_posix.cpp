@@ -65,7 +65,7 @@ struct Stream {
     snd_pcm_t* pcm;
     unsigned rate;
     StopSignal* stop;
-    Clock::time_point started = Clock::now();  // then when the device started
+    Clock::time_point started = Clock::now();  // the opening, then the device's start
     bool running = false;
     std::size_t written = 0;
 
