@@ -6,7 +6,9 @@
 
 namespace support {
 
-void writeTone(const std::string& path, double frequency, double seconds, int rate, int format, int channels)
+namespace {
+
+void writeFrames(const std::string& path, const std::vector<double>& samples, int rate, int format, int channels)
 {
     SF_INFO info{};
     info.samplerate = rate;
@@ -15,14 +17,33 @@ void writeTone(const std::string& path, double frequency, double seconds, int ra
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr)
         throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    sf_writef_double(file, samples.data(),
+                     static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels)));
+    sf_close(file);
+}
+
+}  // namespace
+
+void writeTone(const std::string& path, double frequency, double seconds, int rate, int format, int channels)
+{
     const auto frames = static_cast<std::size_t>(seconds * rate);
     std::vector<double> samples(frames * static_cast<std::size_t>(channels));
     for (std::size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
             samples[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
                 (0.5 / (c + 1)) * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate);
-    sf_writef_double(file, samples.data(), static_cast<sf_count_t>(frames));
-    sf_close(file);
+    writeFrames(path, samples, rate, format, channels);
+}
+
+void writeTones(const std::string& path, const std::vector<std::pair<double, double>>& tones, int rate)
+{
+    std::vector<double> samples;
+    for (const auto& [frequency, seconds] : tones) {
+        const auto frames = static_cast<std::size_t>(seconds * rate);
+        for (std::size_t i = 0; i < frames; ++i)
+            samples.push_back(0.5 * std::sin(2 * M_PI * frequency * static_cast<double>(i) / rate));
+    }
+    writeFrames(path, samples, rate, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1);
 }
 
 double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency)

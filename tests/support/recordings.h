@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace support {
@@ -13,6 +14,9 @@ namespace support {
 // Writes a sine tone as a sound file of the given libsndfile format.
 void writeTone(const std::string& path, double frequency, double seconds, int rate = 8000,
                int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, int channels = 1);
+// Writes tones one after the other, each given as {frequency, seconds}, as
+// a 16-bit mono WAV file.
+void writeTones(const std::string& path, const std::vector<std::pair<double, double>>& tones, int rate);
 // How strongly a tone sounds in the 10 ms of 44100 Hz samples from start
 // (Goertzel over a Hann window), relative to a full-scale sine.
 double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency);
