@@ -305,15 +305,23 @@ TEST_F(Timing, AFrozenServerHoldsNeitherTheMessagesNorTheNightBack)
     EXPECT_GE(segments(heard, {300}).size(), 2u);
 }
 
+bool aboveNoise(short sample)
+{
+    return sample > 300 || sample < -300;
+}
+
+// Where what was heard ends: just past its last sample above the noise.
+std::size_t heardEnd(const std::vector<short>& heard)
+{
+    return static_cast<std::size_t>(heard.rend() - std::find_if(heard.rbegin(), heard.rend(), aboveNoise));
+}
+
 // From the first to the last sample above the noise, in seconds.
 double heardSpan(const std::vector<short>& heard)
 {
-    const auto loud = [](short sample) { return sample > 300 || sample < -300; };
-    const auto first = std::find_if(heard.begin(), heard.end(), loud);
-    if (first == heard.end())
-        return 0;
-    const auto last = std::find_if(heard.rbegin(), heard.rend(), loud);
-    return static_cast<double>(heard.rend() - last - (first - heard.begin())) / rate;
+    const auto first = static_cast<std::size_t>(std::find_if(heard.begin(), heard.end(), aboveNoise) - heard.begin());
+    const std::size_t end = heardEnd(heard);
+    return first < end ? static_cast<double>(end - first) / rate : 0;
 }
 
 // How long the last part of a sound in two parts was heard, in seconds: from
@@ -328,9 +336,7 @@ double heardSpan(const std::vector<short>& heard)
 // stood before the sound was even started, while its end is intact.
 double heardLastPart(const std::vector<short>& heard, double firstTone, double lastTone)
 {
-    const auto loud = [](short sample) { return sample > 300 || sample < -300; };
-    const auto end = std::find_if(heard.rbegin(), heard.rend(), loud);
-    const auto endAt = static_cast<std::size_t>(heard.rend() - end);
+    const std::size_t endAt = heardEnd(heard);
     for (std::size_t start = 0; start + block <= endAt; start += rate / 1000) {
         const double level = support::toneLevel(heard, start, lastTone);
         if (level > 0.05 && level > support::toneLevel(heard, start, firstTone))
