@@ -25,6 +25,7 @@ case "${1:-}" in
       dbus-daemon libglib2.0-0 libavahi-client3 libwebrtc-audio-processing1 libreadline8
                                               # what the unpacked PipeWire rig needs beside
       locales                                 # localedef, for a Windows-1251 locale
+      unicode-data                            # Unicode's own data, to check the upper-case table against
       clang libclang-rt-14-dev                # the Clang build, libFuzzer
       alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
       man-db                                  # the installed manual page opened

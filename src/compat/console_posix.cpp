@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "compat/charset_posix.h"
 #include "compat/quiet_posix.h"
 #include "windows1251.h"
 
@@ -36,19 +37,6 @@ void writeUtf8(std::FILE* stream, const char* text)
         }
         std::fputc(static_cast<int>(0x80 | (code & 0x3F)), stream);
     }
-}
-
-// The charset name without case, dashes and underscores: "windows-1251" and
-// "CP1251" both name Windows-1251.
-std::string normalized(const char* charset)
-{
-    std::string name;
-    for (const char* p = charset; *p != '\0'; ++p) {
-        if (*p == '-' || *p == '_')
-            continue;
-        name += (*p >= 'a' && *p <= 'z') ? static_cast<char>(*p - 'a' + 'A') : *p;
-    }
-    return name;
 }
 
 // Converts text to the converter's charset; false when it cannot hold one of
@@ -86,7 +74,7 @@ const Target& target()
     static const Target chosen = [] {
         Target t;
         const char* charset = nl_langinfo(CODESET);
-        const std::string name = normalized(charset != nullptr ? charset : "");
+        const std::string name = compat::normalizedCharset(charset);
         if (name == "CP1251" || name == "WINDOWS1251") {
             t.output = Output::Unchanged;
         } else if (name != "UTF8" && !name.empty()) {

@@ -3,9 +3,9 @@
 // A pattern is a folder part (optional) and a name part with the wildcards
 // '*' and '?', matched with ASCII letters in any case, as on Windows. The
 // whole folder is read when the search starts and reported in the order NTFS
-// gives: names compared with ASCII letters in upper case (so "_" sorts after
-// the letters), ties broken bytewise. A folder thus yields the same list on
-// every run and every copy, and the same as the Windows build.
+// gives (name_order_posix.h), the names decoded from the charset of the
+// locale in force. A folder thus yields the same list on every run and every
+// copy, and the same as the Windows build.
 
 #include "compat/win32.h"
 
@@ -14,16 +14,19 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "compat/name_order_posix.h"
+
 namespace {
 
 struct Entry {
-    std::string name;
+    compat::NameKey key;  // the name, and what it sorts by
     bool directory;
 };
 
@@ -61,20 +64,6 @@ bool matches(const char* pattern, const char* name)
     return *pattern == '\0';
 }
 
-bool nameOrder(const Entry& a, const Entry& b)
-{
-    const std::size_t common = std::min(a.name.size(), b.name.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const unsigned char x = static_cast<unsigned char>(upperAscii(a.name[i]));
-        const unsigned char y = static_cast<unsigned char>(upperAscii(b.name[i]));
-        if (x != y)
-            return x < y;
-    }
-    if (a.name.size() != b.name.size())
-        return a.name.size() < b.name.size();
-    return a.name < b.name;
-}
-
 // A directory, or a symbolic link to one; anything else counts as a file.
 bool isDirectory(int folder, const dirent* entry)
 {
@@ -105,7 +94,8 @@ void report(const Entry& entry, WIN32_FIND_DATAA* findData)
 {
     std::memset(findData, 0, sizeof *findData);
     findData->dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    std::memcpy(findData->cFileName, entry.name.c_str(), entry.name.size() + 1);
+    const std::string& name = entry.key.bytes;
+    std::memcpy(findData->cFileName, name.c_str(), name.size() + 1);
 }
 
 }  // namespace
@@ -121,7 +111,6 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
         SetLastError(searchError(errno));
         return INVALID_HANDLE_VALUE;
     }
-
     Search* search = new (std::nothrow) Search;
     if (search == nullptr) {
         closedir(folder);
@@ -130,6 +119,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
     }
     DWORD error = ERROR_FILE_NOT_FOUND;  // when nothing matches
     try {
+        const compat::NameKeys keyOf(nl_langinfo(CODESET));
         for (;;) {
             errno = 0;
             const dirent* entry = readdir(folder);
@@ -143,7 +133,7 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
                 continue;
             if (std::strlen(name) >= MAX_PATH || !matches(namePattern, name))
                 continue;
-            search->entries.push_back(Entry{name, isDirectory(dirfd(folder), entry)});
+            search->entries.push_back(Entry{keyOf(name), isDirectory(dirfd(folder), entry)});
         }
     } catch (const std::bad_alloc&) {
         search->entries.clear();
@@ -156,7 +146,8 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    std::sort(search->entries.begin(), search->entries.end(), nameOrder);
+    std::sort(search->entries.begin(), search->entries.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
     report(search->entries[0], lpFindFileData);
     search->next = 1;
     return search;

@@ -19,20 +19,27 @@ std::string startupText(int seconds, bool hint, int count)
     return text;
 }
 
-std::string toWindows1251(const std::string& utf8)
+std::string convert(const std::string& text, const char* from, const char* to)
 {
-    iconv_t converter = iconv_open("CP1251", "UTF-8");
-    std::string out(utf8.size(), '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error(std::string("no conversion to ") + to);
+    std::string out(4 * text.size(), '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
     char* outPtr = out.data();
     std::size_t outLeft = out.size();
     const std::size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
     iconv_close(converter);
     if (result == static_cast<std::size_t>(-1))
-        throw std::runtime_error("text not in Windows-1251");
+        throw std::runtime_error(std::string("text not in ") + to);
     out.resize(out.size() - outLeft);
     return out;
+}
+
+std::string toWindows1251(const std::string& utf8)
+{
+    return convert(utf8, "UTF-8", "CP1251");
 }
 
 }  // namespace support

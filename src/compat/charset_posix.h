@@ -1,0 +1,17 @@
+// The charset of the locale the program selected, as the POSIX compat files
+// need it: the message text is written in it, and file names decoded from it.
+#pragma once
+
+#include <string>
+
+namespace compat {
+
+// The charset's name without case, dashes and underscores ("windows-1251"
+// and "CP1251" both give "CP1251", "utf-8" gives "UTF8").
+std::string normalizedCharset(const char* charset);
+
+// Whether the charset has nothing beyond ASCII (the C and POSIX locales):
+// terminals and file names are then taken to be UTF-8.
+bool isAsciiOnly(const std::string& normalized);
+
+}  // namespace compat

@@ -1,0 +1,124 @@
+#include "compat/name_order_posix.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "compat/charset_posix.h"
+#include "compat/upper_case_table.h"
+
+namespace compat {
+
+namespace {
+
+const iconv_t noConverter = reinterpret_cast<iconv_t>(-1);
+
+void appendUtf16(char32_t code, std::u16string& units)
+{
+    if (code < 0x10000) {
+        units += static_cast<char16_t>(code);
+    } else {
+        code -= 0x10000;
+        units += static_cast<char16_t>(0xD800 | (code >> 10));
+        units += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+    }
+}
+
+// Strict UTF-8: false for a stray or missing continuation byte, an overlong
+// form, a surrogate or a code point past U+10FFFF.
+bool decodeUtf8(const std::string& bytes, std::u16string& units)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[i++]);
+        if (lead < 0x80) {
+            units += lead;
+            continue;
+        }
+        const int trailing = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        if (trailing == 0 || lead > 0xF4 || i + static_cast<std::size_t>(trailing) > bytes.size())
+            return false;
+        char32_t code = lead & (0x3F >> trailing);
+        for (int n = 0; n < trailing; ++n) {
+            const auto next = static_cast<unsigned char>(bytes[i++]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        constexpr char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
+        if (code < smallest[trailing] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        appendUtf16(code, units);
+    }
+    return true;
+}
+
+}  // namespace
+
+char16_t upperCase(char16_t unit)
+{
+    using upperCaseTable::Run;
+    const Run* run = std::upper_bound(std::begin(upperCaseTable::runs), std::end(upperCaseTable::runs), unit,
+                                      [](char16_t u, const Run& r) { return u < r.first; });
+    if (run == std::begin(upperCaseTable::runs))
+        return unit;
+    --run;
+    if (unit > run->last || (unit - run->first) % run->step != 0)
+        return unit;
+    return static_cast<char16_t>(unit + run->delta);
+}
+
+bool operator<(const NameKey& a, const NameKey& b)
+{
+    if (a.decoded != b.decoded)
+        return a.decoded;
+    if (a.decoded && a.upperUnits != b.upperUnits)
+        return a.upperUnits < b.upperUnits;
+    return a.bytes < b.bytes;
+}
+
+NameKeys::NameKeys(const char* charset) : converter_(noConverter)
+{
+    const std::string name = normalizedCharset(charset);
+    if (name != "UTF8" && !isAsciiOnly(name))
+        converter_ = iconv_open("UTF-16LE", charset);
+}
+
+NameKeys::~NameKeys()
+{
+    if (converter_ != noConverter)
+        iconv_close(converter_);
+}
+
+bool NameKeys::decode(const std::string& name, std::u16string& units) const
+{
+    if (converter_ == noConverter)
+        return decodeUtf8(name, units);
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(name.data());
+    std::size_t inLeft = name.size();
+    // No charset a locale uses takes more than two UTF-16 units a byte.
+    std::string out(4 * name.size(), '\0');
+    char* outPtr = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t failed = static_cast<std::size_t>(-1);
+    if (iconv(converter_, &in, &inLeft, &outPtr, &outLeft) == failed || inLeft != 0
+        || iconv(converter_, nullptr, nullptr, &outPtr, &outLeft) == failed)
+        return false;
+    for (std::size_t i = 0; i + 1 < out.size() - outLeft; i += 2)
+        units +=
+            static_cast<char16_t>(static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1]) << 8);
+    return true;
+}
+
+NameKey NameKeys::operator()(const std::string& name) const
+{
+    NameKey key;
+    key.bytes = name;
+    key.decoded = decode(name, key.upperUnits);
+    if (!key.decoded)
+        key.upperUnits.clear();
+    for (char16_t& unit : key.upperUnits)
+        unit = upperCase(unit);
+    return key;
+}
+
+}  // namespace compat
