@@ -111,6 +111,15 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
         SetLastError(searchError(errno));
         return INVALID_HANDLE_VALUE;
     }
+    // A folder removed while it is still open (the working folder, say)
+    // reads as empty; it is a folder that is no more.
+    struct stat info;
+    if (fstat(dirfd(folder), &info) == 0 && info.st_nlink == 0) {
+        closedir(folder);
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+
     Search* search = new (std::nothrow) Search;
     if (search == nullptr) {
         closedir(folder);
@@ -174,17 +183,48 @@ BOOL FindClose(HANDLE hFindFile)
     return TRUE;
 }
 
+namespace {
+
+// Where the working folder was, once it has been removed: getcwd then fails,
+// and the kernel gives the path it had, marked " (deleted)".
+bool removedWorkingFolder(std::string& path)
+{
+    std::vector<char> link(4096);
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/cwd", link.data(), link.size());
+        if (length < 0)
+            return false;
+        if (static_cast<std::size_t>(length) < link.size()) {
+            path.assign(link.data(), static_cast<std::size_t>(length));
+            break;
+        }
+        link.resize(link.size() * 2);
+    }
+    const std::string mark = " (deleted)";
+    if (path.size() <= mark.size() || path[0] != '/' || path.compare(path.size() - mark.size(), mark.size(), mark) != 0)
+        return false;
+    path.resize(path.size() - mark.size());
+    return true;
+}
+
+}  // namespace
+
 DWORD GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
 {
-    std::vector<char> path(4096);
-    while (getcwd(path.data(), path.size()) == nullptr) {
-        if (errno != ERANGE)
+    std::string path;
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        const int error = errno;
+        if (error == ENOENT && removedWorkingFolder(path))
+            break;
+        if (error != ERANGE)
             return 0;
-        path.resize(path.size() * 2);
+        buffer.resize(buffer.size() * 2);
     }
-    const std::size_t length = std::strlen(path.data());
-    if (length + 1 > nBufferLength)
-        return static_cast<DWORD>(length + 1);  // the size needed, as on Windows
-    std::memcpy(lpBuffer, path.data(), length + 1);
-    return static_cast<DWORD>(length);
+    if (path.empty())
+        path = buffer.data();
+    if (path.size() + 1 > nBufferLength)
+        return static_cast<DWORD>(path.size() + 1);  // the size needed, as on Windows
+    std::memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
 }
