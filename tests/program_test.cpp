@@ -40,10 +40,14 @@ void fillFolder(const support::TempDir& dir)
     support::writeTone(dir / "notes.aiff", 770, 0.2, 22050, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
 }
 
-std::vector<unsigned> runUntilPlayed(const support::TempDir& dir, std::size_t plays)
+std::vector<unsigned> runUntilPlayed(const support::TempDir& dir, std::size_t plays,
+                                     const std::map<std::string, std::string>& moreEnv = {})
 {
     support::AlsaRig rig;
-    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
+    std::map<std::string, std::string> env = rig.env();
+    for (const auto& [variable, value] : moreEnv)
+        env[variable] = value;
+    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), env);
     const bool played = support::eventually([&] { return playedRates(rig).size() >= plays; }, 20000);
     kill(child.pid, SIGINT);
     const support::Ending ending = support::waitForExit(child, 5000);
@@ -72,6 +76,30 @@ TEST(Program, PlaysTheFolderRecordingsInTheSameSequenceOnEveryRun)
     for (int turn = 0; turn < 30; ++turn)
         drawn.push_back(byName[crt::rand() % 3]);
     EXPECT_EQ(first, drawn);
+}
+
+TEST(Program, PlaysACyrillicFolderInTheOrderWindowsListsIt)
+{
+    // NTFS lists these Ёлка, арбуз, море, Ночь (Ё is U+0401, before А, and
+    // letters compare in upper case); the Windows C runtime's draws from seed
+    // 42, modulo 4, pick 3 0 1 0 3 3 0 0 1 1 1 2 from that list.
+    const std::vector<std::pair<std::string, unsigned>> recordings = {
+        {"Ночь", 8000}, {"море", 11025}, {"Ёлка", 16000}, {"арбуз", 22050}};
+    const std::vector<unsigned> windowsSequence = {8000,  16000, 22050, 16000, 8000,  8000,
+                                                   16000, 16000, 22050, 22050, 22050, 11025};
+    for (const char* locale : {"C.UTF-8", "ru_RU.CP1251"}) {
+        SCOPED_TRACE(locale);
+        const std::string whyNot = support::makeLocale(locale);
+        if (!whyNot.empty())
+            GTEST_SKIP() << whyNot;
+        // The names' bytes are in the locale's charset.
+        const char* charset = std::string(locale) == "C.UTF-8" ? "UTF-8" : "CP1251";
+        support::TempDir dir;
+        for (const auto& [name, rate] : recordings)
+            support::writeTone(dir / support::convert(name + ".wav", "UTF-8", charset), 440, 0.05,
+                               static_cast<int>(rate));
+        EXPECT_EQ(runUntilPlayed(dir, windowsSequence.size(), support::localeEnv(locale)), windowsSequence);
+    }
 }
 
 TEST(Program, EndsAtOnceOnSigintDuringTheWait)
@@ -213,6 +241,16 @@ TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
     EXPECT_EQ(ending.exitCode, 1);
     EXPECT_NE(ending.out.find("\nВсего реплик 0."), std::string::npos) << ending.out;
     EXPECT_EQ(ending.err, "\nВ папке \"" + dir.path() + "\" нет ни одного файла *.wav, играть нечего.\n");
+
+    // A folder deleted under the shell is named as the shell knew it, and
+    // said to be gone.
+    mkdir((dir / "gone").c_str(), 0700);
+    support::StartOptions removed;
+    removed.folderRemoved = true;
+    const support::Ending gone =
+        support::waitForExit(support::start({LINE_PLAYER, "1"}, dir / "gone", rig.env(), removed), 10000);
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_EQ(gone.err, "\nПапку \"" + (dir / "gone") + "\" не удалось прочитать (папки больше нет), играть нечего.\n");
 
     // A name that would retitle the terminal reaches it escaped.
     const std::string named = dir / "\x1b]0;owned\x07";

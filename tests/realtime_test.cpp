@@ -150,31 +150,6 @@ TEST_F(StartupSound, ShortAndLongLinesAreHeardWhole)
     }
 }
 
-// A stretch of blocks in which one tone sounds.
-struct Segment {
-    double frequency;
-    double start;  // seconds into the recording
-    double end;
-};
-
-// The stretches of the given tones in what was heard, in order.
-std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones)
-{
-    std::vector<Segment> found;
-    for (std::size_t start = 0; start + block <= heard.size(); start += block) {
-        const double at = static_cast<double>(start) / rate;
-        for (double tone : tones) {
-            if (support::toneLevel(heard, start, tone) < 0.2)
-                continue;
-            if (!found.empty() && found.back().frequency == tone && at - found.back().end < 0.015)
-                found.back().end = at + 0.01;
-            else
-                found.push_back({tone, at, at + 0.01});
-        }
-    }
-    return found;
-}
-
 class Timing : public StartupSound {};
 
 TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
@@ -189,7 +164,7 @@ TEST_F(Timing, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
         support::sleepThenCheck(interval == 1 ? 9000 : 5000);
         kill(child.pid, SIGINT);
         support::waitForExit(child, 5000);
-        const std::vector<Segment> heard = segments(rig.stopRecording(), tones);
+        const std::vector<support::Segment> heard = support::segments(rig.stopRecording(), tones);
 
         ASSERT_GE(heard.size(), 4u);
         // One interval apart, each stretch is one turn: the lines come in the
@@ -259,7 +234,7 @@ TEST_F(Timing, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
     support::sleepThenCheck(1500);
     kill(child.pid, SIGINT);
     support::waitForExit(child, 5000);
-    EXPECT_GT(segments(rig.stopRecording(), {300}).size(), 0u);
+    EXPECT_GT(support::segments(rig.stopRecording(), {300}).size(), 0u);
 }
 
 TEST_F(Timing, ASoundServerThatDiesInALineAndComesBackIsPlayedToAgain)
@@ -283,7 +258,7 @@ TEST_F(Timing, ASoundServerThatDiesInALineAndComesBackIsPlayedToAgain)
     const support::Ending ending = support::waitForExit(child, 2000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
-    EXPECT_GE(segments(heard, {300}).size(), 2u) << "nothing was played once the server was back";
+    EXPECT_GE(support::segments(heard, {300}).size(), 2u) << "nothing was played once the server was back";
 }
 
 TEST_F(Timing, AFrozenServerHoldsNeitherTheMessagesNorTheNightBack)
@@ -302,7 +277,7 @@ TEST_F(Timing, AFrozenServerHoldsNeitherTheMessagesNorTheNightBack)
     const std::vector<short> heard = rig.stopRecording();
     kill(child.pid, SIGINT);
     EXPECT_EQ(support::waitForExit(child, 2000).signal, SIGINT);
-    EXPECT_GE(segments(heard, {300}).size(), 2u);
+    EXPECT_GE(support::segments(heard, {300}).size(), 2u);
 }
 
 bool aboveNoise(short sample)

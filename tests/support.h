@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/files.h"
+#include "support/locales.h"
 #include "support/processes.h"
 #include "support/recordings.h"
 #include "support/rigs.h"

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "support.h"
@@ -87,8 +89,8 @@ protected:
         // A new prefix takes a while to set up; do it once for the suite.
         const support::Ending boot = support::run({wine, "wineboot", "--init"}, "/", wineEnv(), 240000);
         booted = boot.finished && boot.exitCode == 0;
-        // The system default sound of this Windows: a 1 kHz tone.
-        support::writeTone(*prefix / "ding.wav", 1000, 0.4, rate);
+        // The system default sound of this Windows: a 1.5 kHz tone.
+        support::writeTone(*prefix / "ding.wav", 1500, 0.4, rate);
         const support::Ending sound =
             support::run({wine, "reg", "add", "HKCU\\AppEvents\\Schemes\\Apps\\.Default\\SystemDefault\\.Current",
                           "/ve", "/d", "Z:" + windowsPath(*prefix / "ding.wav"), "/f"},
@@ -170,31 +172,49 @@ TEST_F(UnderWine, AnEmptyFolderEndsWithStatusOneAndTheMessage)
                                       + "\" нет ни одного файла *.wav, играть нечего.\n"));
 }
 
-TEST_F(UnderWine, TheStartupSoundThenTheLinesReachTheSoundServer)
+TEST_F(UnderWine, PlaysACyrillicFolderAfterTheStartupSoundInTheLinuxBuildsSequence)
 {
     support::PulseRig rig;
     if (!rig.running())
         GTEST_SKIP() << "no PulseAudio server could be started";
+    // A Russian Windows: its ANSI code page, 1251, holds the names.
+    const std::string whyNot = support::makeLocale("ru_RU.UTF-8");
+    if (!whyNot.empty())
+        GTEST_SKIP() << whyNot;
     support::TempDir folder;
-    support::writeTone(folder / "line.wav", 300, 0.5, rate);
+    for (const auto& [name, tone] :
+         std::vector<std::pair<std::string, double>>{{"Ночь", 300}, {"море", 500}, {"Ёлка", 700}, {"арбуз", 900}})
+        support::writeTone(folder / (name + ".wav"), tone, 0.3, rate);
+    // What the Linux build plays in this folder (Program.PlaysACyrillicFolder
+    // InTheOrderWindowsListsIt): Ночь Ёлка арбуз Ёлка Ночь Ночь Ёлка Ёлка
+    // арбуз арбуз арбуз море.
+    const std::vector<double> linuxSequence = {300, 700, 900, 700, 300, 300, 700, 700, 900, 900, 900, 500};
 
     std::map<std::string, std::string> env = rig.env();
     env.erase("HOME");
+    for (const auto& [variable, value] : support::localeEnv("ru_RU.UTF-8"))
+        env[variable] = value;
     // Wine's own processes reach the sound server only when started where
     // it can be found: start them anew here.
     support::run({"/usr/lib/wine/wineserver", "-k"}, "/", wineEnv(), 30000);
     rig.startRecording();
     const support::Child child = support::start({wine, LINE_PLAYER_EXE_X64, "1"}, folder.path(), wineEnv(env));
-    support::sleepThenCheck(6000);
+    const std::vector<double> tones = {300, 500, 700, 900};
+    const bool played = support::eventually(
+        [&] { return support::segments(rig.heardSoFar(), tones).size() >= linuxSequence.size(); }, 90000);
     kill(child.pid, SIGKILL);
-    const support::Ending ending = support::waitForExit(child, 10000);
+    support::waitForExit(child, 10000);
     const std::vector<short> heard = rig.stopRecording();
-    EXPECT_TRUE(ending.finished);
+    EXPECT_TRUE(played) << "fewer lines were heard than expected";
 
-    const long ding = firstBlockWith(heard, 1000);
-    const long line = firstBlockWith(heard, 300);
+    const long ding = firstBlockWith(heard, 1500);
     EXPECT_GE(ding, 0) << "the start-up sound was not heard";
-    EXPECT_GT(line, ding) << "the line was not heard after the start-up sound";
+    EXPECT_GT(firstBlockWith(heard, 300), ding) << "the first line was not heard after the start-up sound";
+    std::vector<double> sequence;
+    for (const support::Segment& segment : support::segments(heard, tones))
+        sequence.push_back(segment.frequency);
+    sequence.resize(std::min(sequence.size(), linuxSequence.size()));
+    EXPECT_EQ(sequence, linuxSequence);
 }
 
 }  // namespace

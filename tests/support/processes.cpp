@@ -17,8 +17,9 @@ extern char** environ;
 namespace support {
 
 Child start(const std::vector<std::string>& argv, const std::string& folder,
-            const std::map<std::string, std::string>& env, bool outputToPipe)
+            const std::map<std::string, std::string>& env, StartOptions options)
 {
+    const bool outputToPipe = options.outputToPipe;
     static int serial = 0;
     Child child;
     const std::string stem = "/tmp/line_player_child." + std::to_string(getpid()) + "." + std::to_string(++serial);
@@ -58,7 +59,8 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
         const int out = outputToPipe ? pipeEnds[1] : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int none = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0)
+        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0
+            || (options.folderRemoved && rmdir(folder.c_str()) != 0))
             _exit(126);
         dup2(none, 0);
         dup2(out, 1);

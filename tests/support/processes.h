@@ -27,11 +27,18 @@ struct Ending {
     std::string err;
 };
 
+// How a child is started: its standard output a pipe (so fully buffered)
+// rather than a file; its working folder removed just before it runs, as
+// when the folder a shell is in has been deleted.
+struct StartOptions {
+    bool outputToPipe = false;
+    bool folderRemoved = false;
+};
+
 // Starts argv[0] (no shell) in folder with the environment of this process
 // changed by env (an empty value removes the variable).
-// With outputToPipe, standard output is a pipe (so fully buffered).
 Child start(const std::vector<std::string>& argv, const std::string& folder,
-            const std::map<std::string, std::string>& env = {}, bool outputToPipe = false);
+            const std::map<std::string, std::string>& env = {}, StartOptions options = {});
 // Standard output so far: the file's content, or what the pipe has brought
 // up to now (kept in received).
 std::string outputSoFar(const Child& child, std::string& received);

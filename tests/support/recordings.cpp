@@ -63,4 +63,23 @@ double toneLevel(const std::vector<short>& samples, std::size_t start, double fr
     return std::sqrt(power) / (block / 4.0);
 }
 
+std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones)
+{
+    constexpr std::size_t rate = 44100;
+    constexpr std::size_t block = rate / 100;
+    std::vector<Segment> found;
+    for (std::size_t start = 0; start + block <= heard.size(); start += block) {
+        const double at = static_cast<double>(start) / rate;
+        for (double tone : tones) {
+            if (toneLevel(heard, start, tone) < 0.2)
+                continue;
+            if (!found.empty() && found.back().frequency == tone && at - found.back().end < 0.015)
+                found.back().end = at + 0.01;
+            else
+                found.push_back({tone, at, at + 0.01});
+        }
+    }
+    return found;
+}
+
 }  // namespace support

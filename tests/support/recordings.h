@@ -21,4 +21,15 @@ void writeTones(const std::string& path, const std::vector<std::pair<double, dou
 // (Goertzel over a Hann window), relative to a full-scale sine.
 double toneLevel(const std::vector<short>& samples, std::size_t start, double frequency);
 
+// A stretch of 10 ms blocks of 44100 Hz samples in which one tone sounds.
+struct Segment {
+    double frequency;
+    double start;  // seconds into the recording
+    double end;
+};
+
+// The stretches of the given tones (each at a level of 0.2 or more) in what
+// was heard, in order.
+std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones);
+
 }  // namespace support

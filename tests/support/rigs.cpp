@@ -134,6 +134,11 @@ std::vector<short> ServerRig::stopRecording()
 {
     // What the sink has played reaches the recorder within its latency.
     sleepThenCheck(latency_ == Low ? 300 : 2500);
+    return heardSoFar();
+}
+
+std::vector<short> ServerRig::heardSoFar() const
+{
     const std::string bytes = readBytes(recorder_.outPath);
     const std::size_t total = bytes.size() / sizeof(short);
     std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);

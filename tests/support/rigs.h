@@ -54,6 +54,9 @@ public:
     // samples (the sink's monitor is recorded all the time).
     void startRecording();
     std::vector<short> stopRecording();
+    // What has reached the recorder since startRecording, without waiting
+    // for the rest of what the sink has played.
+    std::vector<short> heardSoFar() const;
     // Stops the recorder for good.
     void stopRecorder();
     // The server stopped (SIGSTOP) and let go on (SIGCONT), as a hung one.
