@@ -4,7 +4,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-cmake --preset default -S "$root" >/dev/null
-cmake --build --preset default --target line_player
+# The plain CMake build: the program alone, without the tests.
+cmake -S "$root" -B "$root/build/demo" -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$root/build/demo" --target line_player
 cd "$root/examples/lines"
-exec "$root/build/default/src/line_player" "${1:-3}"
+exec "$root/build/demo/src/line_player" "${1:-3}"
