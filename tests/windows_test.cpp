@@ -63,6 +63,20 @@ TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
     EXPECT_NE(dump.out.find("Entry: ID: 0x000018"), std::string::npos);
     const std::string image = support::readBytes(LINE_PLAYER_EXE_I686);
     EXPECT_NE(image.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos);
+    // A version resource (type 16) that the file's properties show, in UTF-16.
+    EXPECT_NE(dump.out.find("Entry: ID: 0x000010"), std::string::npos);
+    for (const char* text : {"ProductName", "line_player", "FileVersion", "0.1.0", "MIT License"}) {
+        std::string utf16;
+        for (const char c : std::string(text))
+            utf16 += std::string{c, '\0'};
+        EXPECT_NE(image.find(utf16), std::string::npos) << text;
+    }
+    // Released stripped, with no link time stamp (the same bytes from every
+    // build).
+    EXPECT_EQ(support::run({"/usr/bin/i686-w64-mingw32-objdump", "-h", LINE_PLAYER_EXE_I686}, "/", {}, 30000)
+                  .out.find(".debug"),
+              std::string::npos);
+    EXPECT_NE(dump.out.find("Time/Date\t\tThu Jan  1 00:00:00 1970"), std::string::npos);
 }
 
 constexpr int rate = 44100;
