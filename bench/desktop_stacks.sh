@@ -40,7 +40,7 @@ start_pulse() {
 start_pipewire() {
   [[ -x $pipewire/usr/bin/pipewire ]] || "$root/tests/rigs/pipewire-rig.sh" unpack "$pipewire"
   "$root/tests/rigs/pipewire-rig.sh" configure "$pipewire" "$work/pw"
-  local lib=$pipewire/usr/lib/x86_64-linux-gnu
+  local lib=$pipewire/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   export LD_LIBRARY_PATH=$lib SPA_PLUGIN_DIR=$lib/spa-0.2 PIPEWIRE_MODULE_DIR=$lib/pipewire-0.3 \
     PIPEWIRE_CONFIG_DIR=$work/pw/conf WIREPLUMBER_MODULE_DIR=$lib/wireplumber-0.4 \
     WIREPLUMBER_CONFIG_DIR=$work/pw/wireplumber WIREPLUMBER_DATA_DIR=$work/pw/wireplumber \

@@ -22,7 +22,7 @@ unpack)
   for package in "$work"/*.deb; do dpkg -x "$package" "$root"; done
   ;;
 configure)
-  dir=$(realpath -m "$3") lib=$root/usr/lib/x86_64-linux-gnu
+  dir=$(realpath -m "$3") lib=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   mkdir -p "$dir/conf" "$dir/home/.config/pulse" "$dir/runtime"
   chmod 700 "$dir/runtime"
   cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" "$dir/conf/"

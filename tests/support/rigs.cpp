@@ -158,8 +158,20 @@ PulseRig::~PulseRig()
     stopServer(SIGTERM);
 }
 
+bool PulseRig::installed()
+{
+    for (const char* file : {"/usr/bin/pulseaudio", "/usr/bin/pactl", "/usr/bin/parec",
+                             "/usr/lib/" MULTIARCH "/alsa-lib/libasound_module_pcm_pulse.so"})
+        if (access(file, R_OK) != 0)
+            return false;
+    return true;
+}
+
 void PulseRig::startServer()
 {
+    running_ = false;
+    if (!installed())
+        return;
     server_ = start({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
                      "--load=module-null-sink sink_name=rig", "--load=module-native-protocol-unix",
                      "--load=module-always-sink"},
@@ -237,7 +249,7 @@ bool PipeWireRig::unpacked()
 
 std::map<std::string, std::string> PipeWireRig::env() const
 {
-    const std::string lib = PIPEWIRE_ROOT "/usr/lib/x86_64-linux-gnu";
+    const std::string lib = PIPEWIRE_ROOT "/usr/lib/" MULTIARCH;
     const char* path = std::getenv("PATH");
     return {{"LD_LIBRARY_PATH", lib},
             {"SPA_PLUGIN_DIR", lib + "/spa-0.2"},

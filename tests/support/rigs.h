@@ -84,6 +84,9 @@ class PulseRig : public ServerRig {
 public:
     explicit PulseRig(Latency latency = Low);
     ~PulseRig();
+    // Whether the server, its tools and ALSA's plug-in that reaches it are
+    // installed; without them the rig does not run, and says so at once.
+    static bool installed();
     std::map<std::string, std::string> env() const;
     // The names of the streams playing into the server now.
     std::vector<std::string> streams() const;
