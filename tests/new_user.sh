@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# A new user's Debian 12, not ours: a clean root (mmdebstrap, minbase with
+# git, sudo and man-db) in which an unprivileged user with sudo clones the
+# project and takes the README's routes:
+#   - the demo (scripts/demo.sh), until its messages are out;
+#   - the by-hand CMake build with its tests, without locales, PulseAudio or
+#     Wine: every test passes or skips, and no skip takes more than seconds;
+#   - the releases (scripts/package.sh: the package, linted, and the zip);
+#   - the package installed, run from PATH (tests/installed.sh), purged, and
+#     the root compared with what it was before: nothing may be left.
+# The root is thrown away; the releases are copied out to OUT.
+#   tests/new_user.sh OUT    (as root, with Debian's mirror at hand)
+# Inside the root the same script runs as the user: tests/new_user.sh --inside
+set -euo pipefail
+
+if [[ "${1:-}" == --inside ]]; then
+  cd "$HOME/line_player"
+  apt=(sudo env DEBIAN_FRONTEND=noninteractive apt-get -y -qq --no-install-recommends)
+  step() { echo "== $1 ($(date +%T))"; }
+
+  step "the demo"
+  scripts/demo.sh 1 >demo.out 2>demo.err &
+  demo=$!
+  for _ in $(seq 900); do
+    grep -q "Have a nice dream!" demo.out && break
+    kill -0 "$demo" 2>/dev/null || break
+    sleep 1
+  done
+  kill -INT "$demo" 2>/dev/null || true
+  wait "$demo" || true
+  grep -q "Have a nice dream!" demo.out || { cat demo.err >&2; echo "the demo did not start" >&2; exit 1; }
+
+  step "the by-hand build and its tests"
+  "${apt[@]}" install libgtest-dev >/dev/null
+  cmake -B build && cmake --build build
+  ctest --test-dir build --output-on-failure | tee ctest.out
+  # A test that skips says why and takes no time: seconds, not minutes.
+  slow=$(grep -E '\*\*\*Skipped|Skipped ' ctest.out | awk '$(NF-1) + 0 > 5' || true)
+  [[ -z "$slow" ]] || { echo "skips that took more than 5 s:" >&2; echo "$slow" >&2; exit 1; }
+
+  step "the releases"
+  scripts/package.sh
+  version=$(dpkg-parsechangelog -S Version)
+  deb="./dist/line-player_${version}_$(dpkg --print-architecture).deb"
+
+  step "the package installed, run and purged"
+  # What apt would bring with the package's Recommends, for the record.
+  echo "with its Recommends the package would bring $("${apt[@]}" -s -o APT::Install-Recommends=true install "$deb" |
+    grep -c '^Inst') packages"
+  snapshot() {
+    sudo find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp -o -path /home \
+      -o -path /root -o -path /var/log -o -path /var/cache -o -path /var/lib/apt/lists \) -prune -o -print |
+      LC_ALL=C sort
+  }
+  snapshot >"$HOME/before"
+  "${apt[@]}" install "$deb" >/dev/null
+  tests/installed.sh
+  "${apt[@]}" purge line-player >/dev/null
+  snapshot >"$HOME/after"
+  if ! diff "$HOME/before" "$HOME/after"; then
+    echo "installing and purging the package left the root changed (above)" >&2
+    exit 1
+  fi
+  step "done"
+  exit 0
+fi
+
+out=$(realpath -m "${1:?usage: $0 OUT}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The committed project, as a clone brings it.
+git clone -q --no-hardlinks "$root" "$work/line_player"
+mkdir -p "$out"
+export PROJECT_COPY="$work/line_player" OUT="$out"
+mmdebstrap --variant=minbase --include=git,sudo,man-db,ca-certificates \
+  --customize-hook='chroot "$1" useradd --create-home --shell /bin/bash user' \
+  --customize-hook='echo "user ALL=(ALL) NOPASSWD: ALL" >"$1/etc/sudoers.d/user"' \
+  --customize-hook='copy-in "$PROJECT_COPY" /srv' \
+  --customize-hook='chroot "$1" chown -R user: /srv/line_player' \
+  --customize-hook='chroot "$1" runuser -l user -c "git clone -q /srv/line_player && line_player/tests/new_user.sh --inside"' \
+  --customize-hook='sync-out /home/user/line_player/dist "$OUT"' \
+  bookworm /dev/null
