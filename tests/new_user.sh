@@ -72,12 +72,12 @@ trap 'rm -rf "$work"' EXIT
 # The committed project, as a clone brings it.
 git clone -q --no-hardlinks "$root" "$work/line_player"
 mkdir -p "$out"
-export PROJECT_COPY="$work/line_player" OUT="$out"
+# copy-in and sync-out take their paths as they are written (no shell).
 mmdebstrap --variant=minbase --include=git,sudo,man-db,ca-certificates \
   --customize-hook='chroot "$1" useradd --create-home --shell /bin/bash user' \
   --customize-hook='echo "user ALL=(ALL) NOPASSWD: ALL" >"$1/etc/sudoers.d/user"' \
-  --customize-hook='copy-in "$PROJECT_COPY" /srv' \
+  --customize-hook="copy-in $work/line_player /srv" \
   --customize-hook='chroot "$1" chown -R user: /srv/line_player' \
   --customize-hook='chroot "$1" runuser -l user -c "git clone -q /srv/line_player && line_player/tests/new_user.sh --inside"' \
-  --customize-hook='sync-out /home/user/line_player/dist "$OUT"' \
+  --customize-hook="sync-out /home/user/line_player/dist $out" \
   bookworm /dev/null
