@@ -26,7 +26,7 @@ if [[ "${1:-}" == --inside ]]; then
     kill -0 "$demo" 2>/dev/null || break
     sleep 1
   done
-  kill -INT "$demo" 2>/dev/null || true
+  kill -TERM "$demo" 2>/dev/null || true   # a background job ignores SIGINT
   wait "$demo" || true
   grep -q "Have a nice dream!" demo.out || { cat demo.err >&2; echo "the demo did not start" >&2; exit 1; }
 
@@ -76,6 +76,7 @@ mkdir -p "$out"
 mmdebstrap --variant=minbase --include=git,sudo,man-db,ca-certificates \
   --customize-hook='chroot "$1" useradd --create-home --shell /bin/bash user' \
   --customize-hook='echo "user ALL=(ALL) NOPASSWD: ALL" >"$1/etc/sudoers.d/user"' \
+  --customize-hook='echo "127.0.1.1 $(uname -n)" >>"$1/etc/hosts"' \
   --customize-hook="copy-in $work/line_player /srv" \
   --customize-hook='chroot "$1" chown -R user: /srv/line_player' \
   --customize-hook='chroot "$1" runuser -l user -c "git clone -q /srv/line_player && line_player/tests/new_user.sh --inside"' \
