@@ -7,7 +7,9 @@
 // again. A file that cannot be played is replaced by the system default
 // sound, unless SND_NODEFAULT says otherwise, and the call yields FALSE.
 // Every wait is bounded: a play that has not been heard to its end a few
-// seconds after it could have been (a server that died or froze) is given up.
+// seconds after it could have been (a server that died or froze) is given up,
+// and a synchronous call returns then even if a library call still holds the
+// play's thread.
 
 #include "compat/win32.h"
 
@@ -25,17 +27,25 @@ using sound::Opened;
 // played into a waking device is lost or preceded by a pop. A play that
 // follows a pause longer than idleBeforeLeadIn begins with leadInMs of
 // silence, which covers the wake-up and goes unnoticed after the pause;
-// plays in quick succession start at once.
+// plays in quick succession start at once. Such a stream also stays open
+// tailAfterPause past the end its device foretells: on PipeWire a stream
+// that wakes its sink starts up to a quantum later than its plug-in's delay
+// says, and closing it at the foretold end cut up to 18 ms off the sound.
 constexpr Clock::duration idleBeforeLeadIn = std::chrono::seconds(2);
 constexpr unsigned leadInMs = 250;
+constexpr Clock::duration tailAfterPause = std::chrono::milliseconds(30);
 
 sound::Moment lastPlayEnded;
 
-// The silence to play before a sound at the given rate.
-std::size_t leadInFrames(unsigned rate)
+// How the next sound, at the given rate, is played.
+sound::PlayPlan planFor(unsigned rate)
 {
-    const bool idle = !lastPlayEnded.isSet() || Clock::now() - lastPlayEnded.get() > idleBeforeLeadIn;
-    return idle ? static_cast<std::size_t>(rate) * leadInMs / 1000 : 0;
+    sound::PlayPlan plan;
+    if (!lastPlayEnded.isSet() || Clock::now() - lastPlayEnded.get() > idleBeforeLeadIn) {
+        plan.leadInFrames = static_cast<std::size_t>(rate) * leadInMs / 1000;
+        plan.tail = tailAfterPause;
+    }
+    return plan;
 }
 
 // What one call plays.
@@ -53,43 +63,54 @@ struct Playback {
 };
 
 // Makes the system default sound ready: the theme's bell, or the chime.
-Opened prepareDefaultSound(Playback& playback, sound::StopSignal* stop)
+Opened prepareDefaultSound(Playback& playback, sound::PlayControl& control)
 {
     for (const std::string& bell : sound::themeBells()) {
         if (!playback.source.openFile(bell.c_str(), false))
             continue;
-        const Opened opened = playback.device.open(playback.source, stop);
+        const Opened opened = playback.device.open(playback.source, control);
         if (opened != Opened::Unplayable)
             return opened;
         break;
     }
     playback.source.openSamples(sound::chime(), sound::chimeRate);
-    return playback.device.open(playback.source, stop);
+    return playback.device.open(playback.source, control);
 }
 
 // Opens what request names, or the default sound in its place.
-Opened prepare(const Request& request, Playback& playback, sound::StopSignal* stop)
+Opened prepare(const Request& request, Playback& playback, sound::PlayControl& control)
 {
     if (request.systemDefault)
-        return prepareDefaultSound(playback, stop);
+        return prepareDefaultSound(playback, control);
     if (playback.source.openFile(request.fileName.c_str(), true)) {
-        const Opened opened = playback.device.open(playback.source, stop);
+        const Opened opened = playback.device.open(playback.source, control);
         if (opened != Opened::Unplayable)
             return opened;
     }
     if (request.noDefault)
         return Opened::Unplayable;
     playback.substitute = true;
-    return prepareDefaultSound(playback, stop);
+    return prepareDefaultSound(playback, control);
 }
 
-// Plays what request names to its end; true when that sound was heard.
-bool perform(const Request& request, sound::StopSignal* stop)
+// Plays what request names to its end, on the play's own thread; true when
+// that sound was heard.
+bool perform(const Request& request, sound::PlayControl& control)
 {
-    Playback playback;
-    if (prepare(request, playback, stop) != Opened::Ready)
+    sound::DeviceRetry& retry = sound::deviceRetry();
+    if (retry.awaitTurn(control))
         return false;
-    const sound::Ending ending = playback.device.play(playback.source, leadInFrames(playback.source.rate), stop);
+    // A device still held by a library call (a frozen server) is not joined
+    // by a second one: this try fails, and the next waits its turn.
+    if (sound::playLeftBehind()) {
+        retry.noteFailure();
+        return false;
+    }
+    Playback playback;
+    if (prepare(request, playback, control) != Opened::Ready)
+        return false;
+    const sound::PlayPlan plan = planFor(playback.source.rate());
+    const sound::Ending ending = playback.device.play(playback.source, plan, control);
     lastPlayEnded.set(Clock::now());
     return ending == sound::Ending::Heard && !playback.substitute;
 }
@@ -115,7 +136,8 @@ BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
     } else {
         return FALSE;
     }
+    const sound::Play play = [request](sound::PlayControl& control) { return perform(request, control); };
     if ((fdwSound & SND_ASYNC) != 0)
-        return sound::startAsync([request](sound::StopSignal* stop) { perform(request, stop); }) ? TRUE : FALSE;
-    return perform(request, nullptr) ? TRUE : FALSE;
+        return sound::playAsync(play) ? TRUE : FALSE;
+    return sound::playAndWait(play) ? TRUE : FALSE;
 }

@@ -1,22 +1,39 @@
 #include "compat/quiet_posix.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace compat {
 
-std::mutex& standardErrorLock()
+namespace {
+
+// Quiets in force (on any thread), and the standard error they hid; never
+// destroyed, as a sound may still be playing while the process exits.
+struct Hidden {
+    std::mutex lock;
+    int quiets = 0;
+    int standardError = -1;  // a copy of the real one while quiets > 0
+};
+Hidden& hidden()
 {
-    // Never destroyed: a sound may still be playing while the process exits.
-    static std::mutex* lock = new std::mutex;
-    return *lock;
+    static Hidden* state = new Hidden;
+    return *state;
 }
 
-Quiet::Quiet() : guard_(standardErrorLock()), saved_(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3))
+}  // namespace
+
+Quiet::Quiet()
 {
+    Hidden& state = hidden();
+    const std::lock_guard<std::mutex> guard(state.lock);
+    if (state.quiets++ > 0)
+        return;
     std::fflush(stderr);
-    const int none = saved_ >= 0 ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
+    state.standardError = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int none = state.standardError >= 0 ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
     if (none >= 0) {
         dup2(none, STDERR_FILENO);
         close(none);
@@ -25,10 +42,31 @@ Quiet::Quiet() : guard_(standardErrorLock()), saved_(fcntl(STDERR_FILENO, F_DUPF
 
 Quiet::~Quiet()
 {
+    Hidden& state = hidden();
+    const std::lock_guard<std::mutex> guard(state.lock);
+    if (--state.quiets > 0)
+        return;
     std::fflush(stderr);
-    if (saved_ >= 0) {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
+    if (state.standardError >= 0) {
+        dup2(state.standardError, STDERR_FILENO);
+        close(state.standardError);
+        state.standardError = -1;
+    }
+}
+
+void writeStandardError(const char* bytes, std::size_t size)
+{
+    Hidden& state = hidden();
+    const std::lock_guard<std::mutex> guard(state.lock);
+    const int fd = state.standardError >= 0 ? state.standardError : STDERR_FILENO;
+    while (size > 0) {
+        const ssize_t done = write(fd, bytes, size);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
     }
 }
 

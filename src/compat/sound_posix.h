@@ -1,5 +1,12 @@
 // What the files of the POSIX sound layer share (sound_*_posix.cpp and
 // playsound_posix.cpp); not for the player.
+//
+// A play runs on a thread of its own (sound_thread_posix.cpp), which owns
+// everything the play uses: a source of frames (sound_source_posix.cpp) and
+// ALSA's device (sound_device_posix.cpp). PlaySoundA (playsound_posix.cpp)
+// decides what is played and how (the plan), waits for a synchronous play
+// no longer than the play says it needs, and leaves behind a play whose
+// thread a library call keeps beyond that.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -32,79 +39,154 @@ private:
     std::atomic<Clock::rep> ticks_{never};
 };
 
-// Tells a play on the sound layer's thread to stop, waking it from its
-// pauses (sound_async_posix.cpp).
-struct StopSignal {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool requested = false;
-
+// Tells a play to stop, waking it from its pauses (sound_stop_posix.cpp).
+class StopSignal {
+public:
     void request();
+    bool requested() const;
+    // Sleeps until the given moment, or until a stop is asked for; true
+    // when stopped.
+    bool pauseUntil(Clock::time_point until);
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool requested_ = false;
 };
 
-// Whether a stop was asked for; never for a play without a signal.
-bool stopRequested(StopSignal* stop);
-// Sleeps until the given moment, or until a stop is asked for; true when
-// stopped.
-bool pauseUntil(Clock::time_point until, StopSignal* stop);
+// What a play on its thread shares with whoever started it
+// (sound_thread_posix.cpp).
+class PlayControl {
+public:
+    explicit PlayControl(bool stoppable) : stoppable_(stoppable) {}
+    PlayControl(const PlayControl&) = delete;
+    PlayControl& operator=(const PlayControl&) = delete;
 
-// Runs play on the sound layer's thread, giving it the signal that stops it;
-// false when no thread could be started.
-bool startAsync(std::function<void(StopSignal*)> play);
-// Stops the sound playing on that thread and waits for the thread to end.
+    StopSignal& stop() { return stop_; }
+    // Whether another thread may stop the play (an SND_ASYNC sound): its
+    // waits are then short, so that a stop takes effect at once.
+    bool stoppable() const { return stoppable_; }
+    // The play will be done by then unless a library call holds it; whoever
+    // waits for it gives up after that moment.
+    void expectDoneBy(Clock::time_point deadline);
+
+    // For the thread module: the play's end, the wait for it, and giving up.
+    void finish(bool heard);
+    // Waits until the play is done (true, with its result in heard) or its
+    // deadline, or latest, has passed (false).
+    bool awaitDone(bool& heard, Clock::time_point latest = Clock::time_point::max());
+    // Nobody waits for the play any more; playLeftBehind() holds until it ends.
+    void leaveBehind();
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    bool heard_ = false;
+    bool leftBehind_ = false;
+    Clock::time_point deadline_ = Clock::time_point::max();
+    StopSignal stop_;
+    const bool stoppable_;
+};
+
+using Play = std::function<bool(PlayControl&)>;
+
+// Runs play on a thread of its own and waits until it is done, or until the
+// moment it expects to be done by has passed (the thread is then left to end
+// by itself). Its result, or false when it was left behind or no thread
+// could be started.
+bool playAndWait(Play play);
+// Runs play on a thread of its own and returns at once; false when no thread
+// could be started. At most one such play runs; it is stopped by stopAsync,
+// and a process that ends by itself lets it finish, as far as it expects to.
+bool playAsync(Play play);
+// Stops the play that playAsync started, waiting a little for it to end.
 void stopAsync();
+// Whether a play that was left behind still runs: its thread is held in a
+// library call (a sound server that froze), and no second one is started.
+bool playLeftBehind();
 
 // A stream of interleaved frames: a decoded file, or samples in memory
 // (sound_source_posix.cpp). It closes what it opened.
-struct Source {
-    snd_pcm_format_t format = SND_PCM_FORMAT_S16;
-    unsigned channels = 1;
-    unsigned rate = 44100;
-
+class Source {
+public:
     Source() = default;
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
     ~Source() { close(); }
 
-    // Opens a regular file for decoding; wavOnly refuses every container but
-    // WAV (a recording), otherwise any format libsndfile reads (a theme
-    // sound).
+    // Opens a regular file for decoding, and nothing else; wavOnly refuses
+    // every container but WAV (a recording), otherwise any format
+    // libsndfile reads (a theme sound).
     bool openFile(const char* name, bool wavOnly);
     // 16-bit mono samples, which must outlive the source.
     void openSamples(const std::vector<std::int16_t>& samples, unsigned sampleRate);
     void close();
 
+    snd_pcm_format_t format() const { return open_.format; }
+    unsigned channels() const { return open_.channels; }
+    unsigned rate() const { return open_.rate; }
+    // The length its header gives (a damaged file may end sooner).
+    std::size_t frames() const { return open_.frames; }
     std::size_t frameBytes() const;
     // Reads up to frames frames into buffer; 0 at the end.
     std::size_t read(void* buffer, std::size_t frames);
 
 private:
-    SNDFILE* file_ = nullptr;
-    int fd_ = -1;  // the file's descriptor, closed after file_
-    const std::int16_t* samples_ = nullptr;
-    std::size_t frameCount_ = 0;
-    std::size_t position_ = 0;
+    // What is open, and what it holds; all of it reset by close().
+    struct Open {
+        SNDFILE* file = nullptr;
+        int fd = -1;  // the file's descriptor, closed after file
+        const std::int16_t* samples = nullptr;
+        std::size_t frames = 0;
+        std::size_t position = 0;
+        snd_pcm_format_t format = SND_PCM_FORMAT_S16;
+        unsigned channels = 1;
+        unsigned rate = 1;
+    } open_;
 };
+
+// How a sound is played, as PlaySoundA decides it: the silence written
+// before it, and how long its stream stays open past the end the device
+// foretells.
+struct PlayPlan {
+    std::size_t leadInFrames = 0;
+    Clock::duration tail{};
+};
+
+// When the device may be tried again: a second after anything about it last
+// failed, so that a run without an interval waits instead of spinning.
+class DeviceRetry {
+public:
+    // Waits for the device's turn; true when stopped meanwhile.
+    bool awaitTurn(PlayControl& control) const;
+    void noteFailure();
+
+private:
+    Moment lastFailure_;
+};
+// The process's one record of the device's failures.
+DeviceRetry& deviceRetry();
 
 enum class Opened { Ready, NoDevice, Unplayable };
 enum class Ending { Heard, Stopped, Lost };
 
 // ALSA's "default" device, open for one sound (sound_device_posix.cpp). It
-// closes what it opened.
-struct Device {
+// closes what it opened. Every failure is noted in deviceRetry().
+class Device {
+public:
     Device() = default;
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
     ~Device() { close(); }
 
-    // Opens the device for source's format. A device that failed is tried
-    // again a second later at the earliest: until then this waits (or ends
-    // on a stop), so that a run without an interval does not spin.
-    Opened open(const Source& source, StopSignal* stop);
+    // Opens the device for source's format: NoDevice when there is none,
+    // Unplayable when it refuses that format.
+    Opened open(const Source& source, PlayControl& control);
     void close();
-    // Writes leadIn frames of silence, then all of source, and waits until
-    // it has been heard; every wait is bounded.
-    Ending play(Source& source, std::size_t leadIn, StopSignal* stop);
+    // Writes the plan's lead-in, then all of source, and waits until it has
+    // been heard; every wait is bounded.
+    Ending play(Source& source, const PlayPlan& plan, PlayControl& control);
 
 private:
     snd_pcm_t* pcm_ = nullptr;

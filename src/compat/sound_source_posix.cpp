@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,29 +27,50 @@ snd_pcm_format_t streamFormat(int sndfileFormat)
     }
 }
 
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens name for reading if it is a regular file, and nothing else: opening
+// a device may act by itself (a watchdog arms, a tape rewinds), and a FIFO
+// would block or wake its writer. The name is resolved once, to a
+// descriptor that opens nothing (O_PATH); its type is looked at there, and
+// that very file is then opened through /proc. -1 when it is not a regular
+// file or cannot be read.
+int openRegularFile(const char* name)
+{
+    const int path = open(name, O_PATH | O_CLOEXEC);
+    if (path < 0)
+        return -1;
+    struct stat found;
+    int fd = -1;
+    if (fstat(path, &found) == 0 && S_ISREG(found.st_mode)) {
+        const std::string self = "/proc/self/fd/" + std::to_string(path);
+        fd = open(self.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        struct stat opened;
+        if (fd >= 0 && (fstat(fd, &opened) != 0 || !sameFile(found, opened))) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::close(path);
+    return fd;
+}
+
 }  // namespace
 
 bool Source::openFile(const char* name, bool wavOnly)
 {
     close();
-    // Only regular files are opened: opening a device may act by itself (a
-    // watchdog arms, a tape rewinds), and a FIFO would block. The type is
-    // looked at first, and the opened descriptor checked to be the same file.
-    struct stat named;
-    if (stat(name, &named) != 0 || !S_ISREG(named.st_mode))
-        return false;
-    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = openRegularFile(name);
     if (fd < 0)
         return false;
-    struct stat opened;
     SF_INFO sfInfo;
     std::memset(&sfInfo, 0, sizeof sfInfo);
-    SNDFILE* file = nullptr;
     // The descriptor stays ours (libsndfile does not close it), so that it is
     // closed exactly once whatever happens.
-    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev
-        && opened.st_ino == named.st_ino)
-        file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_FALSE);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &sfInfo, SF_FALSE);
     if (file == nullptr) {
         ::close(fd);
         return false;
@@ -60,59 +82,51 @@ bool Source::openFile(const char* name, bool wavOnly)
         ::close(fd);
         return false;
     }
-    file_ = file;
-    fd_ = fd;
-    format = streamFormat(sfInfo.format);
-    channels = static_cast<unsigned>(sfInfo.channels);
-    rate = static_cast<unsigned>(sfInfo.samplerate);
+    open_.file = file;
+    open_.fd = fd;
+    open_.format = streamFormat(sfInfo.format);
+    open_.channels = static_cast<unsigned>(sfInfo.channels);
+    open_.rate = static_cast<unsigned>(sfInfo.samplerate);
+    open_.frames = sfInfo.frames > 0 ? static_cast<std::size_t>(sfInfo.frames) : 0;
     return true;
 }
 
 void Source::openSamples(const std::vector<std::int16_t>& samples, unsigned sampleRate)
 {
     close();
-    samples_ = samples.data();
-    frameCount_ = samples.size();
-    format = SND_PCM_FORMAT_S16;
-    channels = 1;
-    rate = sampleRate;
+    open_.samples = samples.data();
+    open_.frames = samples.size();
+    open_.rate = sampleRate;
 }
 
 void Source::close()
 {
-    if (file_ != nullptr)
-        sf_close(file_);
-    if (fd_ >= 0)
-        ::close(fd_);
-    file_ = nullptr;
-    fd_ = -1;
-    samples_ = nullptr;
-    frameCount_ = 0;
-    position_ = 0;
-    format = SND_PCM_FORMAT_S16;
-    channels = 1;
-    rate = 44100;
+    if (open_.file != nullptr)
+        sf_close(open_.file);
+    if (open_.fd >= 0)
+        ::close(open_.fd);
+    open_ = Open();
 }
 
 std::size_t Source::frameBytes() const
 {
-    return static_cast<std::size_t>(snd_pcm_format_physical_width(format)) / 8 * channels;
+    return static_cast<std::size_t>(snd_pcm_format_physical_width(open_.format)) / 8 * open_.channels;
 }
 
 std::size_t Source::read(void* buffer, std::size_t frames)
 {
-    if (file_ == nullptr) {
-        const std::size_t n = std::min(frames, frameCount_ - position_);
-        std::memcpy(buffer, samples_ + position_ * channels, n * channels * sizeof(std::int16_t));
-        position_ += n;
+    if (open_.file == nullptr) {
+        const std::size_t n = std::min(frames, open_.frames - open_.position);
+        std::memcpy(buffer, open_.samples + open_.position, n * sizeof(std::int16_t));  // mono
+        open_.position += n;
         return n;
     }
     const sf_count_t want = static_cast<sf_count_t>(frames);
     sf_count_t got = 0;
-    switch (format) {
-    case SND_PCM_FORMAT_S32: got = sf_readf_int(file_, static_cast<int*>(buffer), want); break;
-    case SND_PCM_FORMAT_FLOAT: got = sf_readf_float(file_, static_cast<float*>(buffer), want); break;
-    default: got = sf_readf_short(file_, static_cast<short*>(buffer), want); break;
+    switch (open_.format) {
+    case SND_PCM_FORMAT_S32: got = sf_readf_int(open_.file, static_cast<int*>(buffer), want); break;
+    case SND_PCM_FORMAT_FLOAT: got = sf_readf_float(open_.file, static_cast<float*>(buffer), want); break;
+    default: got = sf_readf_short(open_.file, static_cast<short*>(buffer), want); break;
     }
     return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
