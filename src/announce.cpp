@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "compat/console.h"
 #include "windows1251.h"
@@ -42,23 +43,6 @@ void printMessage(std::FILE* stream, const char* format, ...)
     writeMessage(stream, text);
 }
 
-// Writes a name from the file system with its control characters shown as
-// \xHH, so that none reaches the terminal as a command (ESC starts one).
-void printName(std::FILE* stream, const char* name)
-{
-    char text[4 * 4096 + 1];
-    std::size_t length = 0;
-    for (const char* p = name; *p != '\0' && length + 5 <= sizeof text; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7f)
-            length += static_cast<std::size_t>(std::snprintf(text + length, sizeof text - length, "\\x%02X", c));
-        else
-            text[length++] = *p;
-    }
-    text[length] = '\0';
-    writeNative(stream, text);
-}
-
 }  // namespace
 
 void announceStart(int argCount, int intervalMs, int lineCount)
@@ -76,24 +60,26 @@ void announceStart(int argCount, int intervalMs, int lineCount)
     std::fflush(stdout);
 }
 
-void announceNoLines(const char* folder, DWORD error)
+void exitNoLines(DWORD searchError)
 {
+    char folder[longestName];
+    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder)
+        std::strcpy(folder, ".");
     std::fflush(stdout);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) {
-        writeMessage(stderr, noLinesBefore.bytes);
-        printName(stderr, folder);
-        writeMessage(stderr, noLinesAfter.bytes);
+    if (searchError == ERROR_FILE_NOT_FOUND || searchError == ERROR_NO_MORE_FILES) {
+        writeMessage(stderr, noLinesBefore.bytes, folder, noLinesAfter.bytes);
     } else {
         char reason[64];
-        if (error == ERROR_ACCESS_DENIED)
+        if (searchError == ERROR_ACCESS_DENIED)
             std::snprintf(reason, sizeof reason, "%s", accessDenied.bytes);
-        else if (error == ERROR_PATH_NOT_FOUND)
+        else if (searchError == ERROR_PATH_NOT_FOUND)
             std::snprintf(reason, sizeof reason, "%s", folderGone.bytes);
         else
-            std::snprintf(reason, sizeof reason, otherError.bytes, static_cast<unsigned long>(error));
-        writeMessage(stderr, unreadableBefore.bytes);
-        printName(stderr, folder);
-        printMessage(stderr, unreadableAfter.bytes, reason);
+            std::snprintf(reason, sizeof reason, otherError.bytes, static_cast<unsigned long>(searchError));
+        char after[256];
+        std::snprintf(after, sizeof after, unreadableAfter.bytes, reason);
+        writeMessage(stderr, unreadableBefore.bytes, folder, after);
     }
     std::exit(1);
 }

@@ -22,29 +22,18 @@ static void appendLine(char*** lines, int* lineCount, const char* name)
     ++*lineCount;
 }
 
-void collectLines(char*** lines, int* lineCount)
+void collectLines(char*** lines, int* lineCount, DWORD* searchError)
 {
+    *searchError = ERROR_FILE_NOT_FOUND;  // unless a line is found, or the search fails
     WIN32_FIND_DATAA findData;
     HANDLE search = FindFirstFileA("*.wav", &findData);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        *searchError = GetLastError();
         return;
+    }
     do {
         if ((findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             appendLine(lines, lineCount, findData.cFileName);
     } while (FindNextFileA(search, &findData));
     FindClose(search);
-}
-
-void exitNoLines()
-{
-    char folder[4096];
-    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder)
-        std::strcpy(folder, ".");
-    WIN32_FIND_DATAA findData;
-    const HANDLE search = FindFirstFileA("*.wav", &findData);
-    const DWORD error = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_FILE_NOT_FOUND;
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    announceNoLines(folder, error);
 }

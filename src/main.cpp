@@ -1,6 +1,6 @@
-// line_player: plays one WAV recording of the working directory at random
-// every N seconds (300 unless the one argument says otherwise), until the
-// process is ended from outside (Ctrl+C).
+// line_player: plays one WAV recording of the working directory at random,
+// N seconds (300 unless the one argument says otherwise) after the previous
+// one has ended, until the process is ended from outside (Ctrl+C).
 
 #include <clocale>
 
@@ -11,17 +11,19 @@
 
 int main(int argc, char** argv)
 {
-    int intervalMs = defaultIntervalMs;
+    std::setlocale(LC_ALL, "");
+    // The argument sets the interval only when it is the one argument (argc
+    // 2), and the hint about it is printed only when there is none (argc
+    // below 2): two or more arguments get the default and no hint.
+    const int intervalMs = readIntervalMs(argc, argv);
     char** lines = nullptr;
     int lineCount = 0;
+    DWORD searchError = ERROR_FILE_NOT_FOUND;
 
-    std::setlocale(LC_ALL, "");
-    intervalMs = readIntervalMs(argc, argv);
-
-    collectLines(&lines, &lineCount);
+    collectLines(&lines, &lineCount, &searchError);
     playStartupSound();
     announceStart(argc, intervalMs, lineCount);
     if (lineCount == 0)
-        exitNoLines();  // there is nothing to draw from
+        exitNoLines(searchError);  // there is nothing to draw from
     playForever(lines, lineCount, intervalMs);
 }

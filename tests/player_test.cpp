@@ -143,7 +143,8 @@ void collectUnderMemoryCap()
     fake::generatedFiles = 100u << 20;
     char** lines = nullptr;
     int lineCount = 0;
-    collectLines(&lines, &lineCount);
+    DWORD searchError = 0;
+    collectLines(&lines, &lineCount, &searchError);
     std::exit(0);
 }
 
@@ -166,7 +167,7 @@ protected:
         lineCount = 0;
     }
 
-    void collect() { collectLines(&lines, &lineCount); }
+    void collect() { collectLines(&lines, &lineCount, &searchError); }
 
     // Runs the loop until the fake has seen `plays` file plays.
     void play(int intervalMs, std::size_t plays)
@@ -186,6 +187,7 @@ protected:
 
     char** lines = nullptr;
     int lineCount = 0;
+    DWORD searchError = 0;
 };
 
 TEST_F(Player, CollectsFileNamesInSearchOrderAsCopies)
@@ -297,14 +299,23 @@ TEST_F(Player, ANegativeIntervalIsWaitedAsAnUnsignedCount)
 
 TEST_F(Player, NoLinesSaysWhyAndShowsTheFolderWithoutControlCharacters)
 {
-    fake::folder.clear();
     fake::currentFolder = "/home/\x1b]0;owned\x07x";
-    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1),
+    collect();
+    EXPECT_EQ(searchError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EXIT(exitNoLines(searchError), ::testing::ExitedWithCode(1),
                 "В папке \"/home/\\\\x1B\\]0;owned\\\\x07x\" нет ни одного файла \\*\\.wav, играть нечего");
+    // Only directories: none found either.
+    fake::folder = {{"x.wav", true}};
+    collect();
+    EXPECT_EQ(searchError, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A folder that cannot be read says why.
+    fake::folder.clear();
     fake::searchError = ERROR_ACCESS_DENIED;
-    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(нет доступа\\)");
+    collect();
+    EXPECT_EXIT(exitNoLines(searchError), ::testing::ExitedWithCode(1), "не удалось прочитать \\(нет доступа\\)");
     fake::searchError = ERROR_READ_FAULT;
-    EXPECT_EXIT(exitNoLines(), ::testing::ExitedWithCode(1), "не удалось прочитать \\(ошибка 30\\)");
+    collect();
+    EXPECT_EXIT(exitNoLines(searchError), ::testing::ExitedWithCode(1), "не удалось прочитать \\(ошибка 30\\)");
 }
 
 }  // namespace

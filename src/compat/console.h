@@ -1,13 +1,16 @@
 // Message text on the console.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
-// Writes text held in Windows-1251 to stream so that the reader sees the same
-// characters: unchanged bytes where the output takes Windows-1251, converted
-// where it reads another charset (see the platform's implementation).
-void writeMessage(std::FILE* stream, const char* text);
+// The longest folder or file name a message shows, in bytes.
+constexpr std::size_t longestName = 4096;
 
-// Writes text that is already in the system's own charset (a file or folder
-// name) to stream, its bytes unchanged.
-void writeNative(std::FILE* stream, const char* text);
+// Writes a message to stream whole, in one write where the stream allows:
+// text held in Windows-1251, converted so that the reader sees the same
+// characters (see the platform's implementation). With a name, the message
+// is text, the name, then after: the name as the file system has it, in
+// the system's own charset, with each character that the terminal would
+// take as a control shown as \xHH.
+void writeMessage(std::FILE* stream, const char* text, const char* name = nullptr, const char* after = "");
