@@ -1,22 +1,27 @@
 #!/bin/bash
 # A headless PipeWire 0.3 with WirePlumber and a null sink "rig", from Debian's
 # packages unpacked into a folder of the project's (nothing installed, /etc
-# untouched), for the real-time tests on PipeWire.
+# untouched), for the real-time tests on PipeWire, and its PulseAudio server
+# (pipewire-pulse) for those on ALSA's pulse plug-in to PipeWire.
 #   pipewire-rig.sh unpack ROOT        downloads and unpacks the packages into ROOT
 #   pipewire-rig.sh configure ROOT DIR writes a server, session manager and ALSA
 #                                      configuration for one rig into DIR
+#   pipewire-rig.sh env ROOT DIR       prints the environment of the rig's
+#                                      processes, a NAME=VALUE a line
 # tests/support (PipeWireRig) starts the server and the session manager with
-# those files; DIR/home/.asoundrc sends ALSA's "default" to PipeWire's plug-in.
+# those files; DIR/home/.asoundrc sends ALSA's "default" to PipeWire's plug-in,
+# DIR/pulse-client/.asoundrc to ALSA's pulse plug-in (libasound2-plugins),
+# which reaches the PulseAudio server `pipewire -c pipewire-pulse.conf` runs.
 set -euo pipefail
 command=$1 root=$(realpath -m "$2")
 case "$command" in
 unpack)
-  [[ -x $root/usr/bin/pipewire ]] && exit 0
+  [[ -f $root/usr/share/pipewire/pipewire-pulse.conf ]] && exit 0
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   chmod 755 "$work"   # apt's download user writes there
   (cd "$work" && apt-get -o DPkg::Lock::Timeout=600 download -q pipewire pipewire-bin libpipewire-0.3-0 \
-    libpipewire-0.3-common libpipewire-0.3-modules libspa-0.2-modules pipewire-alsa wireplumber \
+    libpipewire-0.3-common libpipewire-0.3-modules libspa-0.2-modules pipewire-alsa pipewire-pulse wireplumber \
     libwireplumber-0.4-0 liblilv-0-0 libserd-0-0 libsord-0-0 libsratom-0-0 liblua5.3-0 >/dev/null)
   mkdir -p "$root"
   for package in "$work"/*.deb; do dpkg -x "$package" "$root"; done
@@ -25,12 +30,16 @@ configure)
   dir=$(realpath -m "$3") lib=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   mkdir -p "$dir/conf" "$dir/home/.config/pulse" "$dir/runtime"
   chmod 700 "$dir/runtime"
-  cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" "$dir/conf/"
+  cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" \
+    "$root/usr/share/pipewire/pipewire-pulse.conf" "$dir/conf/"
   rm -rf "$dir/wireplumber" && cp -r "$root/usr/share/wireplumber" "$dir/wireplumber"
   # No devices to look for, no Bluetooth.
   sed -i -E 's/^(alsa|v4l2|libcamera)_monitor\.enable/-- &/' "$dir/wireplumber/main.lua.d/90-enable-all.lua"
   sed -i 's/^\(\s*{ name = bluetooth.lua\)/  # \1/' "$dir/wireplumber/wireplumber.conf"
   echo "autospawn = no" >"$dir/home/.config/pulse/client.conf"
+  mkdir -p "$dir/pulse-client/.config/pulse"
+  echo "autospawn = no" >"$dir/pulse-client/.config/pulse/client.conf"
+  printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$dir/pulse-client/.asoundrc"
   cat >"$dir/conf/pipewire.conf" <<'CONF'
 context.properties = {
     core.daemon = true
@@ -78,8 +87,27 @@ pcm.!default { type pipewire }
 ctl.!default { type pipewire }
 ASOUNDRC
   ;;
+env)
+  dir=$(realpath -m "$3") lib=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  cat <<ENV
+LD_LIBRARY_PATH=$lib
+SPA_PLUGIN_DIR=$lib/spa-0.2
+PIPEWIRE_MODULE_DIR=$lib/pipewire-0.3
+PIPEWIRE_CONFIG_DIR=$dir/conf
+WIREPLUMBER_MODULE_DIR=$lib/wireplumber-0.4
+WIREPLUMBER_CONFIG_DIR=$dir/wireplumber
+WIREPLUMBER_DATA_DIR=$dir/wireplumber
+XDG_RUNTIME_DIR=$dir/runtime
+HOME=$dir/home
+XDG_CONFIG_HOME=$dir/home/.config
+XDG_STATE_HOME=$dir/home/.local/state
+XDG_DATA_HOME=$dir/home/.local/share
+XDG_DATA_DIRS=$dir/none
+PATH=$root/usr/bin:$PATH
+ENV
+  ;;
 *)
-  echo "usage: $0 unpack ROOT | configure ROOT DIR" >&2
+  echo "usage: $0 unpack ROOT | configure ROOT DIR | env ROOT DIR" >&2
   exit 2
   ;;
 esac
