@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -199,19 +201,6 @@ TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
     EXPECT_NE(access((dir / "pwned").c_str(), F_OK), 0) << "a name reached a shell";
 }
 
-// User and system CPU time of a running process, in seconds.
-double cpuSeconds(pid_t pid)
-{
-    const std::string stat = support::readBytes("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i < 14; ++i)
-        fields >> field;
-    long user = 0, system = 0;
-    fields >> user >> system;
-    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
 {
     // ALSA's "default" leads to PulseAudio, which is not running; a HOME
@@ -222,13 +211,74 @@ TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
         {LINE_PLAYER, "0"}, dir.path(),
         {{"HOME", "/dev/null"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"PULSE_SERVER", ""}, {"XDG_DATA_DIRS", "/none"}});
     support::sleepThenCheck(4000);
-    const double cpu = cpuSeconds(child.pid);
+    const double cpu = support::cpuSeconds(child.pid);
     kill(child.pid, SIGINT);
     const support::Ending ending = support::waitForExit(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
     // A failed device is tried again once a second: the process is idle.
     EXPECT_LT(cpu, 1.0) << "busy while there is no device";
+}
+
+TEST(Program, ADeviceThatRefusesEveryStreamIsTriedOnceASecond)
+{
+    // Each try fails at once, the start-up sound in the file's place too:
+    // the next waits its second.
+    support::AlsaRig rig(support::AlsaRig::Refusing);
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
+    support::sleepThenCheck(3000);
+    const double cpu = support::cpuSeconds(child.pid);
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::waitForExit(child, 5000);
+    EXPECT_EQ(ending.signal, SIGINT);
+    EXPECT_EQ(ending.err, "");
+    EXPECT_LT(cpu, 0.15) << "more than 5 % of a core while the device refuses";
+}
+
+TEST(Program, ALsasConfigurationIsReadOnceWhilePlaysFail)
+{
+    // Reading it again after each failure loaded the sound server's plug-in
+    // afresh every time (PipeWire's keeps 16 KB of each load).
+    support::AlsaRig rig(support::AlsaRig::NoDevice);
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, (rig.home() + "/.asoundrc").c_str(), IN_OPEN), 0);
+    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
+    support::sleepThenCheck(3500);  // the start-up sound and three tries of the line fail
+    kill(child.pid, SIGINT);
+    EXPECT_EQ(support::waitForExit(child, 5000).signal, SIGINT);
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
+        opens += static_cast<int>(got / static_cast<ssize_t>(sizeof(inotify_event)));
+    close(watch);
+    EXPECT_EQ(opens, 1);
+}
+
+TEST(Program, StandardOutputAndErrorClosedAtTheStartAreTheNullDevice)
+{
+    // Otherwise the first files the sound libraries open take their numbers,
+    // and the messages go there.
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    support::StartOptions closed;
+    closed.outputsClosed = true;
+    const support::Child child = support::start({LINE_PLAYER, "100"}, dir.path(), rig.env(), closed);
+    // Once the start-up sound has been played, the libraries have opened
+    // what they open.
+    EXPECT_TRUE(support::eventually([&] { return !rig.captures().empty(); }, 10000));
+    char output[64] = {}, error[64] = {};
+    readlink(("/proc/" + std::to_string(child.pid) + "/fd/1").c_str(), output, sizeof output - 1);
+    readlink(("/proc/" + std::to_string(child.pid) + "/fd/2").c_str(), error, sizeof error - 1);
+    kill(child.pid, SIGINT);
+    EXPECT_EQ(support::waitForExit(child, 5000).signal, SIGINT);
+    EXPECT_STREQ(output, "/dev/null");
+    EXPECT_STREQ(error, "/dev/null");
 }
 
 TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
@@ -252,13 +302,59 @@ TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
     EXPECT_EQ(gone.exitCode, 1);
     EXPECT_EQ(gone.err, "\nПапку \"" + (dir / "gone") + "\" не удалось прочитать (папки больше нет), играть нечего.\n");
 
-    // A name that would retitle the terminal reaches it escaped.
-    const std::string named = dir / "\x1b]0;owned\x07";
-    mkdir(named.c_str(), 0700);
-    const support::Ending escaped = support::run({LINE_PLAYER, "1"}, named, rig.env(), 10000);
-    EXPECT_EQ(escaped.exitCode, 1);
-    EXPECT_EQ(escaped.err,
-              "\nВ папке \"" + dir.path() + "/\\x1B]0;owned\\x07\" нет ни одного файла *.wav, играть нечего.\n");
+    // Said in one write, whole: a socket of datagrams keeps writes apart.
+    int error[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, error), 0);
+    support::StartOptions toSocket;
+    toSocket.errorTo = error[1];
+    const support::Child oneWrite = support::start({LINE_PLAYER, "1"}, dir.path(), rig.env(), toSocket);
+    close(error[1]);
+    EXPECT_EQ(support::waitForExit(oneWrite, 10000).exitCode, 1);
+    std::vector<std::string> writes;
+    char packet[8192];
+    for (ssize_t got; (got = recv(error[0], packet, sizeof packet, MSG_DONTWAIT)) > 0;)
+        writes.emplace_back(packet, static_cast<std::size_t>(got));
+    close(error[0]);
+    EXPECT_EQ(writes, std::vector<std::string>{ending.err});
+}
+
+TEST(Program, AFolderNameReachesTheTerminalWithoutItsControlCharacters)
+{
+    support::TempDir dir;
+    support::AlsaRig rig;
+    const auto errorIn = [&](const std::string& name, const std::string& locale) {
+        const std::string folder = dir / name;
+        mkdir(folder.c_str(), 0700);
+        std::map<std::string, std::string> env = rig.env();
+        for (const auto& [variable, value] : support::localeEnv(locale))
+            env[variable] = value;
+        const support::Ending ending = support::run({LINE_PLAYER, "1"}, folder, env, 10000);
+        EXPECT_EQ(ending.exitCode, 1);
+        return ending.err;
+    };
+    const std::string after = "\" нет ни одного файла *.wav, играть нечего.\n";
+    // A name that would retitle the terminal; CSI as a UTF-8 character
+    // (U+009B) and as a lone byte.
+    EXPECT_EQ(errorIn("\x1b]0;owned\x07", "C.UTF-8"), "\nВ папке \"" + (dir / "\\x1B]0;owned\\x07") + after);
+    EXPECT_EQ(errorIn("a\xc2\x9b"
+                      "2J",
+                      "C.UTF-8"),
+              "\nВ папке \"" + (dir / "a\\xC2\\x9B2J") + after);
+    EXPECT_EQ(errorIn("b\x9b"
+                      "2J",
+                      "C.UTF-8"),
+              "\nВ папке \"" + (dir / "b\\x9B2J") + after);
+    // In Windows-1251, 0x9B is a character (a closing angle quotation mark).
+    const std::string whyNot = support::makeLocale("ru_RU.CP1251");
+    if (!whyNot.empty())
+        GTEST_SKIP() << whyNot;
+    EXPECT_EQ(errorIn("c\x9b"
+                      "2J",
+                      "ru_RU.CP1251"),
+              support::toWindows1251("\nВ папке \"") + dir.path()
+                  + "/c\x9b"
+                    "2J"
+                  + support::toWindows1251(after));
 }
 
 }  // namespace

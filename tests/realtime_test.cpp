@@ -18,11 +18,20 @@
 
 namespace {
 
-#ifdef ON_PIPEWIRE
+#if defined(ON_PIPEWIRE)
 using Rig = support::PipeWireRig;
 const char* const cannotStart =
     "no PipeWire server could be started (tests/rigs/pipewire-rig.sh unpack build/pipewire)";
 const char* const playerStream = "PipeWire ALSA [line_player]";
+#elif defined(ON_PIPEWIRE_PULSE)
+// ALSA's pulse plug-in to PipeWire's PulseAudio server.
+struct Rig : support::PipeWireRig {
+    explicit Rig(Latency latency = Low) : PipeWireRig(latency, PulseServer) {}
+};
+const char* const cannotStart = "no PipeWire server with its PulseAudio server could be started "
+                                "(tests/rigs/pipewire-rig.sh unpack build/pipewire; apt-get install "
+                                "pulseaudio-utils libasound2-plugins)";
+const char* const playerStream = "ALSA plug-in [line_player]";
 #else
 using Rig = support::PulseRig;
 const char* const cannotStart =
@@ -261,6 +270,37 @@ TEST_F(Timing, ASoundServerThatDiesInALineAndComesBackIsPlayedToAgain)
     EXPECT_GE(support::segments(heard, {300}).size(), 2u) << "nothing was played once the server was back";
 }
 
+TEST_F(Timing, AFrozenServerHoldsNeitherTheNoLinesMessageNorTheExit)
+{
+    // The start-up sound's thread waits for the frozen server; the run ends
+    // without it.
+    support::TempDir empty;
+    rig.freezeServer(true);
+    const support::Child child = support::start({LINE_PLAYER}, empty.path(), rig.env());
+    const bool said =
+        support::eventually([&] { return support::readBytes(child.errPath).find("*.wav") != std::string::npos; }, 1000);
+    const support::Ending ending = support::waitForExit(child, 5000);
+    rig.freezeServer(false);
+    EXPECT_TRUE(said) << "no message within a second";
+    EXPECT_TRUE(ending.finished) << "still running five seconds after the start";
+    EXPECT_EQ(ending.exitCode, 1);
+}
+
+TEST_F(Timing, APlayTheServerFreezesInGivesUpWithinItsBound)
+{
+    // A 1.5 s line frozen 0.8 s in: the play gives up 3 s after it could
+    // have been heard, whatever the library does meanwhile.
+    support::writeTone(folder / "line.wav", 300, 1.5, rate);
+    const support::Child child = support::start({SOUND_PROBE, "play", folder / "line.wav"}, folder.path(), rig.env());
+    ASSERT_TRUE(support::eventually([&] { return !rig.streams().empty(); }, 5000)) << "the line did not start";
+    support::sleepThenCheck(800);
+    rig.freezeServer(true);
+    const support::Ending ending = support::waitForExit(child, 8000);
+    rig.freezeServer(false);
+    EXPECT_TRUE(ending.finished) << "the play went on past its bound";
+    EXPECT_EQ(ending.exitCode, 1) << "a play that was not heard to its end yields FALSE";
+}
+
 TEST_F(Timing, AFrozenServerHoldsNeitherTheMessagesNorTheNightBack)
 {
     support::writeTone(folder / "line.wav", 300, 0.5, rate);
@@ -366,6 +406,42 @@ TEST_F(DesktopTail, ALineIsHeardToItsEnd)
     EXPECT_NEAR(heardLastPart(heard, 300, 600), 0.3, 0.01) << "heard for " << heardSpan(heard) << " s";
 }
 
+TEST_F(DesktopTail, ShortLinesAreHeardToTheirEndAtEveryInterval)
+{
+    // Back to back or a second apart (no lead-in): lines shorter than the
+    // device's buffer, at several rates, each in two tones whose last is
+    // measured. The recorder may lose a sound's start, never its end.
+    for (const double seconds : {0.3, 0.5}) {
+        for (const int lineRate : {8000, 22050, 48000}) {
+            for (const int interval : {0, 1}) {
+                SCOPED_TRACE(std::to_string(seconds) + " s at " + std::to_string(lineRate) + " Hz, interval "
+                             + std::to_string(interval));
+                support::TempDir lines;
+                support::writeTones(lines / "line.wav", {{300, seconds / 2}, {600, seconds / 2}}, lineRate);
+                rig.startRecording();
+                const support::Child child =
+                    support::start({LINE_PLAYER, std::to_string(interval)}, lines.path(), rig.env());
+                std::vector<double> heard;  // the last parts of lines heard with their first part
+                const bool enough = support::eventually(
+                    [&] {
+                        heard.clear();
+                        for (const support::LastPart& part : support::lastParts(rig.heardSoFar(), 300, 600))
+                            if (part.afterFirst)
+                                heard.push_back(part.seconds);
+                        return heard.size() >= 3;
+                    },
+                    30000);
+                kill(child.pid, SIGINT);
+                support::waitForExit(child, 5000);
+                EXPECT_TRUE(enough) << heard.size() << " lines heard";
+                // The last one heard may have been cut by the end of the run.
+                for (std::size_t i = 0; i + 1 < heard.size(); ++i)
+                    EXPECT_NEAR(heard[i], seconds / 2 + 0.003, 0.01) << "line " << i;
+            }
+        }
+    }
+}
+
 TEST_F(DesktopTail, ALineIsHeardToItsEndWhenTheServerStallsAsItBegins)
 {
     // A busy machine may stall the server just as a play starts the device:
@@ -385,5 +461,26 @@ TEST_F(DesktopTail, ALineIsHeardToItsEndWhenTheServerStallsAsItBegins)
     const std::vector<short> heard = rig.stopRecording();
     EXPECT_NEAR(heardLastPart(heard, 300, 600), 0.3, 0.01) << "heard for " << heardSpan(heard) << " s";
 }
+
+#if !defined(ON_PIPEWIRE) && !defined(ON_PIPEWIRE_PULSE)
+TEST(NoSink, AServerWithoutASinkIsTriedOnceASecond)
+{
+    // The server takes the connection and refuses every stream: each try
+    // fails at once, the start-up sound in the line's place too.
+    support::PulseRig rig(support::PulseRig::Low, support::PulseRig::NoSink);
+    if (!rig.running())
+        GTEST_SKIP() << cannotStart;
+    support::TempDir folder;
+    support::writeTone(folder / "line.wav", 300, 0.3, rate);
+    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
+    support::sleepThenCheck(3000);
+    const double cpu = support::cpuSeconds(child.pid);
+    kill(child.pid, SIGINT);
+    const support::Ending ending = support::waitForExit(child, 5000);
+    EXPECT_EQ(ending.signal, SIGINT);
+    EXPECT_EQ(ending.err, "");
+    EXPECT_LT(cpu, 0.15) << "more than 5 % of a core while the server refuses";
+}
+#endif
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <thread>
 #include <string>
@@ -200,6 +201,38 @@ TEST(UnplayableFiles, AreNotOpenedUnlessTheyAreRegularFiles)
         EXPECT_EQ(probe(rig, dir.path(), "play", name).exitCode, 1);
     const bool opened = writerThrough;
     close(open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));  // lets the writer go
+    writer.join();
+    EXPECT_FALSE(opened) << "the player opened a FIFO";
+}
+
+TEST(UnplayableFiles, AFifoSwappedInAfterTheTypeIsLookedAtIsNeverOpened)
+{
+    // The name changes between a recording and a FIFO as fast as rename
+    // can exchange them, while the recording is played over and over.
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.01);
+    // The writer holds on to the FIFO by a second name of its own.
+    mkfifo((dir / "other").c_str(), 0600);
+    link((dir / "other").c_str(), (dir / "pinned").c_str());
+    std::atomic<bool> writerThrough{false};
+    std::thread writer([&] {
+        const int fd = open((dir / "pinned").c_str(), O_WRONLY);
+        writerThrough = true;
+        close(fd);
+    });
+    std::atomic<bool> swapping{true};
+    std::thread swapper([&] {
+        while (swapping)
+            renameat2(AT_FDCWD, (dir / "line.wav").c_str(), AT_FDCWD, (dir / "other").c_str(), RENAME_EXCHANGE);
+    });
+    std::vector<std::string> argv = {SOUND_PROBE, "play"};
+    argv.insert(argv.end(), 60, "line.wav");
+    support::run(argv, dir.path(), rig.env(), 60000);
+    swapping = false;
+    swapper.join();
+    const bool opened = writerThrough;
+    close(open((dir / "pinned").c_str(), O_RDONLY | O_NONBLOCK));  // lets the writer go
     writer.join();
     EXPECT_FALSE(opened) << "the player opened a FIFO";
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <time.h>
@@ -64,7 +65,11 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
             _exit(126);
         dup2(none, 0);
         dup2(out, 1);
-        dup2(err, 2);
+        dup2(options.errorTo >= 0 ? options.errorTo : err, 2);
+        if (options.outputsClosed) {
+            close(1);
+            close(2);
+        }
         // The child starts with the default action for every signal.
         signal(SIGINT, SIG_DFL);
         signal(SIGPIPE, SIG_DFL);
@@ -129,6 +134,18 @@ Ending run(const std::vector<std::string>& argv, const std::string& folder,
            const std::map<std::string, std::string>& env, int timeoutMs)
 {
     return waitForExit(start(argv, folder, env), timeoutMs);
+}
+
+double cpuSeconds(pid_t pid)
+{
+    const std::string stat = readBytes("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i < 14; ++i)
+        fields >> field;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 bool sleepThenCheck(int milliseconds)

@@ -28,10 +28,14 @@ struct Ending {
 };
 
 // How a child is started: its standard output a pipe (so fully buffered)
-// rather than a file; its working folder removed just before it runs, as
+// rather than a file; its standard error a descriptor of the caller's (a
+// socket that keeps each write apart, say); its standard output and error
+// closed (`>&- 2>&-`); its working folder removed just before it runs, as
 // when the folder a shell is in has been deleted.
 struct StartOptions {
     bool outputToPipe = false;
+    int errorTo = -1;
+    bool outputsClosed = false;
     bool folderRemoved = false;
 };
 
@@ -48,6 +52,8 @@ Ending waitForExit(const Child& child, int timeoutMs);
 // Runs to the end (or timeoutMs).
 Ending run(const std::vector<std::string>& argv, const std::string& folder,
            const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+// User and system CPU time a running process has used, in seconds.
+double cpuSeconds(pid_t pid);
 // Polls until predicate holds or timeoutMs passes; returns whether it held.
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs);

@@ -82,4 +82,26 @@ std::vector<Segment> segments(const std::vector<short>& heard, const std::vector
     return found;
 }
 
+std::vector<LastPart> lastParts(const std::vector<short>& heard, double firstTone, double lastTone)
+{
+    constexpr std::size_t millisecond = 44;  // at 44100 Hz, near enough
+    constexpr std::size_t window = 441;
+    std::vector<LastPart> parts;
+    std::size_t run = 0;
+    std::size_t sinceFirst = 1000;  // milliseconds since the first tone last led
+    for (std::size_t at = 0; at + window <= heard.size(); at += millisecond) {
+        const double first = toneLevel(heard, at, firstTone);
+        const double last = toneLevel(heard, at, lastTone);
+        if (last > 0.05 && last > first) {
+            if (run++ == 0)
+                parts.push_back({0, sinceFirst <= 20});
+            parts.back().seconds = run / 1000.0;
+            continue;
+        }
+        run = 0;
+        sinceFirst = first > 0.05 ? 0 : sinceFirst + 1;
+    }
+    return parts;
+}
+
 }  // namespace support

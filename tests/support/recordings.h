@@ -32,4 +32,18 @@ struct Segment {
 // was heard, in order.
 std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones);
 
+// The last part of one sound in two tones as heard: how long its last tone
+// sounded, and whether its first tone was heard just before. When it was
+// not, the recording lost the sound's start (a recorder may, on a sink that
+// mixes ahead) and the last part tells nothing of its end.
+struct LastPart {
+    double seconds;
+    bool afterFirst;
+};
+
+// The last parts in what was heard, in order: each stretch of milliseconds
+// in which lastTone sounds louder than firstTone (10 ms windows, so a part
+// measures about 3 ms longer than it is).
+std::vector<LastPart> lastParts(const std::vector<short>& heard, double firstTone, double lastTone);
+
 }  // namespace support

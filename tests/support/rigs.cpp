@@ -21,6 +21,9 @@ AlsaRig::AlsaRig(Kind kind)
     std::string config;
     if (kind == NoDevice) {
         config = "pcm.!default { type hw card 31 }\nctl.!default { type hw card 31 }\n";
+    } else if (kind == Refusing) {
+        // A route to no channels at all: it opens, and no format fits.
+        config = "pcm.!default { type route slave { pcm \"null\" channels 0 } ttable.0.0 1 }\n";
     } else {
         mkdir((dir_ / "caps").c_str(), 0700);
         // Each stream is piped to its own file, named with the stream's rate,
@@ -101,6 +104,21 @@ void end(Child& child, int signal)
     child = Child();
 }
 
+// The application names of the streams playing into a PulseAudio server now.
+std::vector<std::string> pulseStreams(const std::string& folder, const std::map<std::string, std::string>& env)
+{
+    const Ending listing = run({"/usr/bin/pactl", "list", "sink-inputs"}, folder, env, 5000);
+    std::vector<std::string> names;
+    std::istringstream lines(listing.out);
+    const std::string key = "application.name = \"";
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(key);
+        if (at != std::string::npos)
+            names.push_back(line.substr(at + key.size(), line.rfind('"') - at - key.size()));
+    }
+    return names;
+}
+
 }  // namespace
 
 void ServerRig::startRecorder(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env)
@@ -146,7 +164,7 @@ std::vector<short> ServerRig::heardSoFar() const
     return samples;
 }
 
-PulseRig::PulseRig(Latency latency) : ServerRig(latency)
+PulseRig::PulseRig(Latency latency, Sink sink) : ServerRig(latency), sink_(sink)
 {
     mkdir((dir_ / "runtime").c_str(), 0700);
     mkdir((dir_ / "home").c_str(), 0700);
@@ -172,16 +190,20 @@ void PulseRig::startServer()
     running_ = false;
     if (!installed())
         return;
-    server_ = start({"/usr/bin/pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                     "--load=module-null-sink sink_name=rig", "--load=module-native-protocol-unix",
-                     "--load=module-always-sink"},
-                    dir_.path(), env());
+    std::vector<std::string> argv = {"/usr/bin/pulseaudio", "-n",
+                                     "--daemonize=no",      "--exit-idle-time=-1",
+                                     "--disallow-exit",     "--load=module-native-protocol-unix"};
+    if (sink_ == NullSink) {
+        argv.push_back("--load=module-null-sink sink_name=rig");
+        argv.push_back("--load=module-always-sink");
+    }
+    server_ = start(argv, dir_.path(), env());
     running_ = eventually(
         [&] {
             return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
         },
         15000);
-    if (!running_)
+    if (!running_ || sink_ == NoSink)
         return;
     run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
     std::vector<std::string> recorder = {"/usr/bin/parec", "-d",           "rig.monitor", "--raw",
@@ -215,25 +237,22 @@ std::map<std::string, std::string> PulseRig::env() const
 
 std::vector<std::string> PulseRig::streams() const
 {
-    // The application names of the sink inputs: what is playing now.
-    const Ending listing = run({"/usr/bin/pactl", "list", "sink-inputs"}, dir_.path(), env(), 5000);
-    std::vector<std::string> names;
-    std::istringstream lines(listing.out);
-    const std::string key = "application.name = \"";
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t at = line.find(key);
-        if (at != std::string::npos)
-            names.push_back(line.substr(at + key.size(), line.rfind('"') - at - key.size()));
-    }
-    return names;
+    return pulseStreams(dir_.path(), env());
 }
 
-PipeWireRig::PipeWireRig(Latency latency) : ServerRig(latency)
+PipeWireRig::PipeWireRig(Latency latency, Route route) : ServerRig(latency), route_(route)
 {
-    if (!unpacked())
+    if (!unpacked() || (route == PulseServer && !PulseRig::installed()))
         return;
     const Ending configured = run({PIPEWIRE_RIG_SCRIPT, "configure", PIPEWIRE_ROOT, dir_.path()}, "/", {}, 30000);
-    if (configured.exitCode == 0)
+    const Ending environment = run({PIPEWIRE_RIG_SCRIPT, "env", PIPEWIRE_ROOT, dir_.path()}, "/", {}, 30000);
+    std::istringstream lines(environment.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            serverEnv_[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    if (configured.exitCode == 0 && environment.exitCode == 0)
         startServer();
 }
 
@@ -244,50 +263,52 @@ PipeWireRig::~PipeWireRig()
 
 bool PipeWireRig::unpacked()
 {
-    return access(PIPEWIRE_ROOT "/usr/bin/pipewire", X_OK) == 0;
+    return access(PIPEWIRE_ROOT "/usr/share/pipewire/pipewire-pulse.conf", R_OK) == 0;
 }
 
 std::map<std::string, std::string> PipeWireRig::env() const
 {
-    const std::string lib = PIPEWIRE_ROOT "/usr/lib/" MULTIARCH;
-    const char* path = std::getenv("PATH");
-    return {{"LD_LIBRARY_PATH", lib},
-            {"SPA_PLUGIN_DIR", lib + "/spa-0.2"},
-            {"PIPEWIRE_MODULE_DIR", lib + "/pipewire-0.3"},
-            {"PIPEWIRE_CONFIG_DIR", dir_ / "conf"},
-            {"WIREPLUMBER_MODULE_DIR", lib + "/wireplumber-0.4"},
-            {"WIREPLUMBER_CONFIG_DIR", dir_ / "wireplumber"},
-            {"WIREPLUMBER_DATA_DIR", dir_ / "wireplumber"},
-            {"XDG_RUNTIME_DIR", dir_ / "runtime"},
-            {"HOME", dir_ / "home"},
-            {"XDG_CONFIG_HOME", dir_ / "home/.config"},
-            {"XDG_STATE_HOME", dir_ / "home/.local/state"},
-            {"XDG_DATA_HOME", dir_ / "home/.local/share"},
-            {"XDG_DATA_DIRS", dir_ / "none"},
-            {"PATH", std::string(PIPEWIRE_ROOT "/usr/bin:") + (path != nullptr ? path : "/usr/bin:/bin")},
-            {"PULSE_SERVER", ""}};
+    std::map<std::string, std::string> env = serverEnv_;
+    env["PULSE_SERVER"] = "";
+    if (route_ == PulseServer) {
+        // A client of the pulse plug-in: the system's libraries, the rig's
+        // PulseAudio socket.
+        env["LD_LIBRARY_PATH"] = "";
+        env["HOME"] = dir_ / "pulse-client";
+        env["XDG_RUNTIME_DIR"] = dir_ / "pulse-client";
+        env["PULSE_SERVER"] = "unix:" + (dir_ / "runtime/pulse/native");
+    }
+    return env;
 }
 
 void PipeWireRig::startServer()
 {
     const std::string bin = PIPEWIRE_ROOT "/usr/bin/";
-    server_ = start({bin + "pipewire"}, dir_.path(), env());
+    server_ = start({bin + "pipewire"}, dir_.path(), serverEnv_);
     running_ = eventually(
         [&] {
-            return run({bin + "pw-cli", "info", "0"}, dir_.path(), env(), 5000).exitCode == 0;
+            return run({bin + "pw-cli", "info", "0"}, dir_.path(), serverEnv_, 5000).exitCode == 0;
         },
         15000);
     if (!running_)
         return;
-    session_ = start({"/usr/bin/dbus-run-session", "--", bin + "wireplumber"}, dir_.path(), env());
+    session_ = start({"/usr/bin/dbus-run-session", "--", bin + "wireplumber"}, dir_.path(), serverEnv_);
     // Ready once the session manager has made the rig the default sink.
     running_ = eventually(
         [&] {
-            const Ending status = run({bin + "wpctl", "status"}, dir_.path(), env(), 5000);
+            const Ending status = run({bin + "wpctl", "status"}, dir_.path(), serverEnv_, 5000);
             return status.out.find("*   ") != std::string::npos
                    && status.out.find("Rig null sink") != std::string::npos;
         },
         15000);
+    if (running_ && route_ == PulseServer) {
+        pulseServer_ = start({bin + "pipewire", "-c", "pipewire-pulse.conf"}, dir_.path(), serverEnv_);
+        running_ = eventually(
+            [&] {
+                return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
+            },
+            15000);
+    }
     if (!running_)
         return;
     std::vector<std::string> recorder = {
@@ -297,12 +318,13 @@ void PipeWireRig::startServer()
     // 10 ms cycles this machine's two cores miss some (a quantum lost now
     // and then, aplay's plays as well).
     recorder.push_back("-");
-    startRecorder(recorder, env());
+    startRecorder(recorder, serverEnv_);
 }
 
 void PipeWireRig::stopServer(int signal)
 {
     stopRecorder();
+    end(pulseServer_, signal);
     end(session_, SIGTERM);
     end(server_, signal);
     running_ = false;
@@ -310,6 +332,8 @@ void PipeWireRig::stopServer(int signal)
 
 std::vector<std::string> PipeWireRig::streams() const
 {
+    if (route_ == PulseServer)
+        return pulseStreams(dir_.path(), env());
     // The application names of the playback streams: blocks of properties,
     // one per node, each opened by an "id" line.
     const Ending listing = run({PIPEWIRE_ROOT "/usr/bin/pw-cli", "ls", "Node"}, dir_.path(), env(), 5000);

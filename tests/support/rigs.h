@@ -22,10 +22,11 @@ struct Capture {
 };
 
 // ALSA rig: HOME with an .asoundrc that sends the "default" device to files,
-// one per stream, in order, or (deviceless) to a card that does not exist.
+// one per stream, in order; or (NoDevice) to a card that does not exist; or
+// (Refusing) to a device that opens but refuses every stream's format.
 class AlsaRig {
 public:
-    enum Kind { Capturing, NoDevice };
+    enum Kind { Capturing, NoDevice, Refusing };
     explicit AlsaRig(Kind kind = Capturing);
     // The environment for a process that is to use the rig: HOME, and no
     // sound theme, so that the default sound is the built-in chime.
@@ -79,10 +80,11 @@ private:
     std::size_t recordingFrom_ = 0;
 };
 
-// PulseAudio with a null sink.
+// PulseAudio with a null sink, or (NoSink) with none at all.
 class PulseRig : public ServerRig {
 public:
-    explicit PulseRig(Latency latency = Low);
+    enum Sink { NullSink, NoSink };
+    explicit PulseRig(Latency latency = Low, Sink sink = NullSink);
     ~PulseRig();
     // Whether the server, its tools and ALSA's plug-in that reaches it are
     // installed; without them the rig does not run, and says so at once.
@@ -93,13 +95,20 @@ public:
     // The server going away (killed with signal) and coming back.
     void stopServer(int signal);
     void startServer();
+
+private:
+    Sink sink_;
 };
 
 // PipeWire with WirePlumber and a null sink, unpacked from Debian's packages
-// by tests/rigs/pipewire-rig.sh (see unpacked()).
+// by tests/rigs/pipewire-rig.sh (see unpacked()). With PulseServer, it serves
+// PulseAudio's protocol too (pipewire-pulse), and ALSA's "default" reaches it
+// through ALSA's pulse plug-in (libasound2-plugins): the route of a desktop
+// without pipewire-alsa.
 class PipeWireRig : public ServerRig {
 public:
-    explicit PipeWireRig(Latency latency = Low);
+    enum Route { AlsaPlugin, PulseServer };
+    explicit PipeWireRig(Latency latency = Low, Route route = AlsaPlugin);
     ~PipeWireRig();
     // Whether the packages have been unpacked where the tests look for them.
     static bool unpacked();
@@ -109,7 +118,10 @@ public:
     void startServer();
 
 private:
+    Route route_;
+    std::map<std::string, std::string> serverEnv_;  // tests/rigs/pipewire-rig.sh env
     Child session_;
+    Child pulseServer_;
 };
 
 }  // namespace support
