@@ -3,70 +3,48 @@
 #  - rig 7: PulseAudio with a null sink recorded at the recorder's default
 #    latency, so that the sink mixes ahead as a desktop's does;
 #  - rig 8: PipeWire with WirePlumber and a null sink, unpacked by
-#    tests/rigs/pipewire-rig.sh (scripts/test.sh does it into build/pipewire).
+#    tests/rigs/pipewire-rig.sh (scripts/test.sh does it into build/pipewire);
+#  - rig 9: the same PipeWire serving PulseAudio's protocol, reached through
+#    ALSA's pulse plug-in.
 # For each: the pause between lines (line_player 1 against a shell loop of
 # `sleep 1; aplay`), how long a play runs past what is heard of it (its wall
 # time minus the heard length; the device's opening and start-up latency are
-# in it too), and the wake-ups (voluntary context switches, all threads) and
-# CPU per audio second of one 20-second play.
+# in it too), how much of the last tone of a short line (0.3 s, 22050 Hz) is
+# heard at intervals 0 and 1, and the wake-ups (voluntary context switches,
+# all threads) and CPU per audio second of one 20-second play.
 #   bench/desktop_stacks.sh [BUILD_DIR] [SECONDS]    (default build/default, 30)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/default}")
 seconds=${2:-30}
-pipewire=$root/build/pipewire
 probe=$build/tests/sound_probe
 [[ -x $probe ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; sleep 0.5; rm -rf "$work"' EXIT
+source "$root/bench/lib.sh"
+trap 'stop_rigs; rm -rf "$work"' EXIT
 
-mkdir "$work/lines"
+mkdir "$work/lines" "$work/short"
 for tone in 300 500 700; do
   sox -n -r 44100 -c 1 -b 16 "$work/lines/line$tone.wav" synth 0.5 sine $tone vol 0.5
 done
 sox -n -r 44100 -c 1 -b 16 "$work/long.wav" synth 20 sine 440 vol 0.5
+# A short line in two tones, 150 ms each: the last one's length tells
+# whether its end was heard.
+sox -n -r 22050 -c 1 -b 16 "$work/first.wav" synth 0.15 sine 300 vol 0.5
+sox -n -r 22050 -c 1 -b 16 "$work/last.wav" synth 0.15 sine 600 vol 0.5
+sox "$work/first.wav" "$work/last.wav" "$work/short/line.wav"
 
-start_pulse() {
-  export XDG_RUNTIME_DIR=$work/pulse/runtime HOME=$work/pulse/home
-  mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --load="module-null-sink sink_name=rig" \
-    --load="module-native-protocol-unix" >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
-  recorder=(parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1)
-}
-
-start_pipewire() {
-  [[ -x $pipewire/usr/bin/pipewire ]] || "$root/tests/rigs/pipewire-rig.sh" unpack "$pipewire"
-  "$root/tests/rigs/pipewire-rig.sh" configure "$pipewire" "$work/pw"
-  local lib=$pipewire/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-  export LD_LIBRARY_PATH=$lib SPA_PLUGIN_DIR=$lib/spa-0.2 PIPEWIRE_MODULE_DIR=$lib/pipewire-0.3 \
-    PIPEWIRE_CONFIG_DIR=$work/pw/conf WIREPLUMBER_MODULE_DIR=$lib/wireplumber-0.4 \
-    WIREPLUMBER_CONFIG_DIR=$work/pw/wireplumber WIREPLUMBER_DATA_DIR=$work/pw/wireplumber \
-    XDG_RUNTIME_DIR=$work/pw/runtime HOME=$work/pw/home XDG_CONFIG_HOME=$work/pw/home/.config \
-    XDG_STATE_HOME=$work/pw/home/.local/state XDG_DATA_HOME=$work/pw/home/.local/share \
-    PATH=$pipewire/usr/bin:$PATH
-  unset PULSE_SERVER
-  pipewire >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do pw-cli info 0 >/dev/null 2>&1 && break; sleep 0.2; done
-  dbus-run-session -- wireplumber >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do wpctl status 2>/dev/null | grep -q 'Rig null sink' && break; sleep 0.2; done
-  sleep 1
-  recorder=(pw-record --target rig -P '{ stream.capture.sink = true }' --rate 44100 --channels 1 --format s16 -)
-}
-
-record() {  # NAME COMMAND...: records the sink while COMMAND runs (or $seconds for line_player)
+record() {  # NAME COMMAND...: records the sink while COMMAND runs (or, for a pause or short-line run, for a while)
   local name=$1; shift
   "${recorder[@]}" >"$work/$name.raw" 2>/dev/null &
   local recorder_pid=$!
   sleep 3   # the first samples of an idle sink's monitor come late
-  if [[ $name == pauses_* ]]; then
-    (cd "$work/lines" && exec "$@") >/dev/null 2>&1 &
+  if [[ $name == pauses_* || $name == short_* ]]; then
+    local folder=lines length=$seconds
+    [[ $name == short_* ]] && folder=short length=8
+    (cd "$work/$folder" && exec "$@") >/dev/null 2>&1 &
     local player=$!
-    sleep "$seconds"
+    sleep "$length"
     kill "$player"; wait "$player" 2>/dev/null || true
   else
     (cd "$work" && exec "$@") >"$work/$name.times"
@@ -94,6 +72,17 @@ measure_rig() {  # RIG
       "$(paste "$work/tail_$who.times" "$work/tail_$who.heard" | tail -n +2 | awk '{printf "%.1f\n", $1 - $2}' | median)"
   done
 
+  # The last tone of the short line (150 ms, measured about 3 ms longer);
+  # the last play of each run, cut by its end, left out.
+  for interval in 0 1; do
+    record "short_$interval" "$build/src/line_player" "$interval"
+    printf '  short line, line_player %s  last tone heard, median %s ms of 150\n' "$interval" \
+      "$("$build/bench/tone_ends" 300 600 <"$work/short_$interval.raw" | head -n -1 | median)"
+  done
+  record short_aplay bash -c 'for i in 1 2 3 4 5; do aplay -q line.wav; done'
+  printf '  short line, aplay         last tone heard, median %s ms of 150\n' \
+    "$("$build/bench/tone_ends" 300 600 <"$work/short_aplay.raw" | median)"
+
   for who in player aplay; do
     local cpu rss wakeups
     if [[ $who == player ]]; then
@@ -109,8 +98,13 @@ measure_rig() {  # RIG
 echo "rig 7: PulseAudio, a null sink that mixes ahead"
 start_pulse
 measure_rig
-kill "${pids[@]}" 2>/dev/null; pids=(); sleep 1
+stop_rigs; sleep 1
 
 echo "rig 8: PipeWire 0.3 with WirePlumber, a null sink"
 start_pipewire
+measure_rig
+stop_rigs; sleep 1
+
+echo "rig 9: ALSA's pulse plug-in to PipeWire's PulseAudio server"
+start_pipewire_pulse
 measure_rig

@@ -10,22 +10,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/default}")
 rounds=${2:-3}
 work=$(mktemp -d)
-server=
-trap '[[ -n $server ]] && kill "$server"; rm -rf "$work"' EXIT
+source "$root/bench/lib.sh"
+trap 'stop_rigs; rm -rf "$work"' EXIT
 sox -n -r 44100 -c 1 -b 16 "$work/tone.wav" synth 0.5 sine 440 vol 0.5
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-start_server() {  # SINK_ARGUMENTS
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --load="module-null-sink sink_name=rig $1" \
-    --load="module-native-protocol-unix" --load="module-suspend-on-idle timeout=1" >/dev/null 2>&1 &
-  server=$!
-  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
-}
 
 heard() {  # COMMAND...: plays into the suspended sink, prints what was heard of 500 ms
   sleep 3
   local state; state=$(pactl list short sinks | awk '{print $NF}')
-  parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1 --latency-msec=10 >"$work/heard.raw" &
+  "${recorder[@]}" --latency-msec=10 >"$work/heard.raw" &
   local recorder=$!
   "$@" >/dev/null 2>&1 || true
   sleep 0.5; kill -INT "$recorder"; wait "$recorder" 2>/dev/null || true
@@ -34,10 +26,10 @@ heard() {  # COMMAND...: plays into the suspended sink, prints what was heard of
 
 for sink in norewinds=1 norewinds=0; do
   echo "null sink $sink"
-  start_server "$sink"
+  start_pulse "$sink" "module-suspend-on-idle timeout=1"
   for ((round = 1; round <= rounds; round++)); do
     printf '%-12s ' aplay;       heard aplay -q "$work/tone.wav"
     printf '%-12s ' line_player; heard "$build/tests/sound_probe" play "$work/tone.wav"
   done
-  kill "$server"; wait "$server" 2>/dev/null || true; server=
+  stop_rigs
 done

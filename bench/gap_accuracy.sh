@@ -10,22 +10,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$root/build/default}")   # absolute: the runs below change directory
 seconds=${2:-30}
 work=$(mktemp -d)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+source "$root/bench/lib.sh"
+trap 'stop_rigs; rm -rf "$work"' EXIT
 
 for tone in 300 500 700; do
   sox -n -r 44100 -c 1 -b 16 "$work/line$tone.wav" synth 0.5 sine $tone vol 0.5
 done
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=rig norewinds=1" --load="module-native-protocol-unix" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
+start_pulse norewinds=1
 
 record() {  # NAME COMMAND...: runs COMMAND for $seconds while recording the sink
   local name=$1; shift
-  parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1 --latency-msec=10 >"$work/$name.raw" &
+  "${recorder[@]}" --latency-msec=10 >"$work/$name.raw" &
   local recorder=$!
   sleep 3   # the monitor of an idle null sink starts late
   (cd "$work" && exec "$@") >/dev/null 2>&1 &

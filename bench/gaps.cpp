@@ -14,23 +14,31 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
-int main(int argc, char** argv)
+namespace {
+
+constexpr double rate = 44100.0;
+using Sound = std::pair<std::size_t, std::size_t>;  // first and last loud sample
+
+double milliseconds(std::size_t samples)
 {
-    const bool span = argc > 1 && std::string(argv[1]) == "--span";
-    const bool spans = argc > 1 && std::string(argv[1]) == "--spans";
-    const double expectedMs = argc > 1 && !span && !spans ? std::atof(argv[1]) : 1000.0;
-    constexpr double rate = 44100.0;
-    constexpr int threshold = 1000;       // about -30 dB of full scale
-    constexpr std::size_t silence = 441;  // 10 ms below it ends a sound
+    return static_cast<double>(samples) / rate * 1000.0;
+}
+
+// The sounds in raw 16-bit samples on standard input: stretches of samples
+// above about -30 dB of full scale, apart by 10 ms below it at least.
+std::vector<Sound> readSounds()
+{
+    constexpr int threshold = 1000;
+    constexpr std::size_t silence = 441;
     std::vector<std::int16_t> samples;
     std::int16_t buffer[4096];
     std::size_t got = 0;
     while ((got = std::fread(buffer, sizeof buffer[0], 4096, stdin)) > 0)
         samples.insert(samples.end(), buffer, buffer + got);
-
-    std::vector<std::pair<std::size_t, std::size_t>> sounds;  // first and last loud sample
+    std::vector<Sound> sounds;
     std::size_t quiet = silence;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (std::abs(samples[i]) >= threshold) {
@@ -42,19 +50,27 @@ int main(int argc, char** argv)
             ++quiet;
         }
     }
-    if (spans) {
-        for (const auto& sound : sounds)
-            std::printf("%.1f\n", static_cast<double>(sound.second - sound.first) / rate * 1000.0);
-        return sounds.empty();
-    }
-    if (span) {
-        if (sounds.empty())
-            std::printf("nothing heard\n");
-        else
-            std::printf("heard %.1f ms\n",
-                        static_cast<double>(sounds.back().second - sounds.front().first) / rate * 1000.0);
-        return sounds.empty();
-    }
+    return sounds;
+}
+
+int printSpans(const std::vector<Sound>& sounds)
+{
+    for (const Sound& sound : sounds)
+        std::printf("%.1f\n", milliseconds(sound.second - sound.first));
+    return sounds.empty();
+}
+
+int printSpan(const std::vector<Sound>& sounds)
+{
+    if (sounds.empty())
+        std::printf("nothing heard\n");
+    else
+        std::printf("heard %.1f ms\n", milliseconds(sounds.back().second - sounds.front().first));
+    return sounds.empty();
+}
+
+int printPauses(const std::vector<Sound>& sounds, double expectedMs)
+{
     if (sounds.size() < 2) {
         std::printf("too few sounds heard (%zu)\n", sounds.size());
         return 1;
@@ -64,7 +80,7 @@ int main(int argc, char** argv)
     // last sound may have been cut short.
     std::vector<double> errors;
     for (std::size_t k = 1; k + 1 < sounds.size(); ++k) {
-        const double pause = static_cast<double>(sounds[k].first - sounds[k - 1].second) / rate * 1000.0;
+        const double pause = milliseconds(sounds[k].first - sounds[k - 1].second);
         if (errors.empty() && pause < expectedMs / 2)
             continue;
         errors.push_back(pause - expectedMs);
@@ -82,4 +98,17 @@ int main(int argc, char** argv)
     std::printf("%zu pauses: mean %+.1f ms, median %+.1f ms, worst %.1f ms off\n", errors.size(),
                 sum / static_cast<double>(errors.size()), errors[errors.size() / 2], worst);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const std::vector<Sound> sounds = readSounds();
+    if (mode == "--spans")
+        return printSpans(sounds);
+    if (mode == "--span")
+        return printSpan(sounds);
+    return printPauses(sounds, argc > 1 ? std::atof(argv[1]) : 1000.0);
 }

@@ -15,8 +15,8 @@ probe=$build/tests/sound_probe
 [[ -x $probe ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 
 work=$(mktemp -d)
-server=
-trap '[[ -n $server ]] && kill "$server"; rm -rf "$work"' EXIT
+source "$root/bench/lib.sh"
+trap 'stop_rigs; rm -rf "$work"' EXIT
 printf 'pcm.!default {\n  type file\n  slave.pcm "null"\n  file "/dev/null"\n  format "raw"\n}\n' > "$work/.asoundrc"
 
 sox -n -r 44100 -c 2 -b 16 "$work/ten_minutes.wav" synth 600 sine 440 sine 660 vol 0.5
@@ -51,13 +51,8 @@ compare one_gib
 
 echo
 echo "PulseAudio null sink, real time (one run each)"
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR" "$work/pulse_home"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-  --load="module-null-sink sink_name=rig" --load="module-native-protocol-unix" >/dev/null 2>&1 &
-server=$!
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
-home=$work/pulse_home runs=1
+start_pulse
+home=$HOME runs=1
 compare one_minute
 echo
 "$build/bench/idle_cpu" 60000

@@ -14,18 +14,12 @@ probe=$build/tests/sound_probe
 shim=$build/tests/libstall_server.so
 [[ -x $probe && -f $shim ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
 work=$(mktemp -d)
-pids=()
-trap 'kill -CONT "${pids[@]}" 2>/dev/null; kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+source "$root/bench/lib.sh"
+trap 'stop_rigs; rm -rf "$work"' EXIT
 
 sox -n -r 44100 -c 1 -b 16 "$work/line.wav" synth 0.6 sine 300 vol 0.5
-export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
-mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --load="module-null-sink sink_name=rig" \
-  --load="module-native-protocol-unix" >/dev/null 2>&1 &
-server=$!
-pids+=("$server")
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
-parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1 >"$work/heard.raw" &
+start_pulse
+"${recorder[@]}" >"$work/heard.raw" &
 pids+=($!)
 sleep 3   # the monitor of an idle null sink starts late
 aplay -q "$work/line.wav"

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <memory>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -98,6 +99,41 @@ void report(const Entry& entry, WIN32_FIND_DATAA* findData)
     std::memcpy(findData->cFileName, name.c_str(), name.size() + 1);
 }
 
+// Reads the entries of folder that match namePattern into search, in the
+// order NTFS gives; the Win32 error when it finds none.
+DWORD readFolder(DIR* folder, const char* namePattern, Search& search)
+{
+    // A folder removed while it is still open (the working folder, say)
+    // reads as empty; it is a folder that is no more.
+    struct stat info;
+    if (fstat(dirfd(folder), &info) == 0 && info.st_nlink == 0)
+        return ERROR_PATH_NOT_FOUND;
+    try {
+        const compat::NameKeys keyOf(nl_langinfo(CODESET));
+        for (;;) {
+            errno = 0;
+            const dirent* entry = readdir(folder);
+            if (entry == nullptr) {
+                if (errno != 0)
+                    return ERROR_READ_FAULT;
+                break;
+            }
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            if (std::strlen(name) >= MAX_PATH || !matches(namePattern, name))
+                continue;
+            search.entries.push_back(Entry{keyOf(name), isDirectory(dirfd(folder), entry)});
+        }
+        std::sort(search.entries.begin(), search.entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    } catch (const std::bad_alloc&) {
+        search.entries.clear();
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return search.entries.empty() ? ERROR_FILE_NOT_FOUND : 0;
+}
+
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
@@ -111,55 +147,16 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData)
         SetLastError(searchError(errno));
         return INVALID_HANDLE_VALUE;
     }
-    // A folder removed while it is still open (the working folder, say)
-    // reads as empty; it is a folder that is no more.
-    struct stat info;
-    if (fstat(dirfd(folder), &info) == 0 && info.st_nlink == 0) {
-        closedir(folder);
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    Search* search = new (std::nothrow) Search;
-    if (search == nullptr) {
-        closedir(folder);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    DWORD error = ERROR_FILE_NOT_FOUND;  // when nothing matches
-    try {
-        const compat::NameKeys keyOf(nl_langinfo(CODESET));
-        for (;;) {
-            errno = 0;
-            const dirent* entry = readdir(folder);
-            if (entry == nullptr) {
-                if (errno != 0)
-                    error = ERROR_READ_FAULT;
-                break;
-            }
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-                continue;
-            if (std::strlen(name) >= MAX_PATH || !matches(namePattern, name))
-                continue;
-            search->entries.push_back(Entry{keyOf(name), isDirectory(dirfd(folder), entry)});
-        }
-    } catch (const std::bad_alloc&) {
-        search->entries.clear();
-        error = ERROR_NOT_ENOUGH_MEMORY;
-    }
+    std::unique_ptr<Search> search(new (std::nothrow) Search);
+    const DWORD error = search != nullptr ? readFolder(folder, namePattern, *search) : ERROR_NOT_ENOUGH_MEMORY;
     closedir(folder);
-
-    if (search->entries.empty()) {
-        delete search;
+    if (error != 0) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    std::sort(search->entries.begin(), search->entries.end(),
-              [](const Entry& a, const Entry& b) { return a.key < b.key; });
     report(search->entries[0], lpFindFileData);
     search->next = 1;
-    return search;
+    return search.release();  // the handle, until FindClose
 }
 
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData)
@@ -179,7 +176,7 @@ BOOL FindClose(HANDLE hFindFile)
 {
     if (hFindFile == nullptr || hFindFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    delete static_cast<Search*>(hFindFile);
+    const std::unique_ptr<Search> search(static_cast<Search*>(hFindFile));  // ends with this call
     return TRUE;
 }
 
