@@ -35,7 +35,7 @@ done
 
 echo "== a new user's clean Debian 12"
 rm -rf build/new-user
-"${sudo[@]}" tests/new_user.sh build/new-user
+"${sudo[@]}" tests/release/new_user.sh build/new-user
 
 echo "== the Windows zip, built again here, is the same bytes"
 scripts/package.sh --zip

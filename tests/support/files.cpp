@@ -1,6 +1,7 @@
 #include "support/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -23,9 +24,12 @@ TempDir::TempDir()
 
 TempDir::~TempDir()
 {
-    nftw(
-        path_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path) == 0 ? 0 : 0; },
-        16, FTW_DEPTH | FTW_PHYS);
+    // Removes what it can: a file that will not go must not stop the rest.
+    const auto removeOne = [](const char* path, const struct stat*, int, struct FTW*) {
+        std::remove(path);
+        return 0;
+    };
+    nftw(path_.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void makeFolders(const std::string& path)

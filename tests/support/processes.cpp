@@ -23,7 +23,9 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
     const bool outputToPipe = options.outputToPipe;
     static int serial = 0;
     Child child;
-    const std::string stem = "/tmp/line_player_child." + std::to_string(getpid()) + "." + std::to_string(++serial);
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string stem = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/line_player_child."
+                             + std::to_string(getpid()) + "." + std::to_string(++serial);
     child.outPath = stem + ".out";
     child.errPath = stem + ".err";
 
@@ -103,7 +105,7 @@ Ending waitForExit(const Child& child, int timeoutMs)
     int status = 0;
     pid_t done = 0;
     for (int waited = 0; (done = waitpid(child.pid, &status, WNOHANG)) == 0 && waited < timeoutMs; waited += 5)
-        sleepThenCheck(5);
+        pause(5);
     if (done == 0) {
         kill(child.pid, SIGKILL);
         waitpid(child.pid, &status, 0);
@@ -148,12 +150,22 @@ double cpuSeconds(pid_t pid)
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-bool sleepThenCheck(int milliseconds)
+void pause(int milliseconds)
 {
-    timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-    return true;
+}
+
+Ending interrupt(const Child& child, int timeoutMs)
+{
+    kill(child.pid, SIGINT);
+    return waitForExit(child, timeoutMs);
+}
+
+bool awaitOutput(const Child& child, const std::string& text, std::string& received, int timeoutMs)
+{
+    return eventually([&] { return outputSoFar(child, received).find(text) != std::string::npos; }, timeoutMs);
 }
 
 }  // namespace support

@@ -52,12 +52,19 @@ Ending waitForExit(const Child& child, int timeoutMs);
 // Runs to the end (or timeoutMs).
 Ending run(const std::vector<std::string>& argv, const std::string& folder,
            const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+// Ends the child as Ctrl+C does (SIGINT), and waits for it.
+Ending interrupt(const Child& child, int timeoutMs = 5000);
+// Waits up to timeoutMs until the child has printed text on standard
+// output; received keeps what a pipe has brought (see outputSoFar).
+bool awaitOutput(const Child& child, const std::string& text, std::string& received, int timeoutMs = 10000);
 // User and system CPU time a running process has used, in seconds.
 double cpuSeconds(pid_t pid);
 // Polls until predicate holds or timeoutMs passes; returns whether it held.
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs);
-bool sleepThenCheck(int milliseconds);
+// Sleeps, for a test that observes a process over a stretch of time (its CPU,
+// its being alive) or puts a moment between two of its own steps.
+void pause(int milliseconds);
 
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs)
@@ -65,7 +72,7 @@ bool eventually(Predicate predicate, int timeoutMs)
     for (int waited = 0; waited <= timeoutMs; waited += 20) {
         if (predicate())
             return true;
-        sleepThenCheck(20);
+        pause(20);
     }
     return predicate();
 }

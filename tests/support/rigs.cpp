@@ -151,7 +151,7 @@ void ServerRig::startRecording()
 std::vector<short> ServerRig::stopRecording()
 {
     // What the sink has played reaches the recorder within its latency.
-    sleepThenCheck(latency_ == Low ? 300 : 2500);
+    pause(latency_ == Low ? 300 : 2500);
     return heardSoFar();
 }
 
@@ -215,7 +215,7 @@ void PulseRig::startServer()
         // The first recording at the default latency starts late.
         writeTone(dir_ / "warm-up.wav", 440, 0.1, 44100);
         run({"/usr/bin/paplay", dir_ / "warm-up.wav"}, dir_.path(), env(), 10000);
-        sleepThenCheck(2500);
+        pause(2500);
     }
 }
 

@@ -15,7 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "compat/crt.h"
 #include "support.h"
 
 namespace {
@@ -51,8 +50,7 @@ std::vector<unsigned> runUntilPlayed(const support::TempDir& dir, std::size_t pl
         env[variable] = value;
     const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), env);
     const bool played = support::eventually([&] { return playedRates(rig).size() >= plays; }, 20000);
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 5000);
+    const support::Ending ending = support::interrupt(child, 5000);
     EXPECT_TRUE(played);
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
@@ -72,11 +70,9 @@ TEST(Program, PlaysTheFolderRecordingsInTheSameSequenceOnEveryRun)
 
     // The Windows C runtime's generator seeded with 42 draws them, over the
     // folder in name order (one, three, Two).
-    const unsigned byName[] = {8000, 16000, 11025};
-    crt::srand(42);
-    std::vector<unsigned> drawn;
-    for (int turn = 0; turn < 30; ++turn)
-        drawn.push_back(byName[crt::rand() % 3]);
+    const std::vector<unsigned> drawn = {16000, 16000, 16000, 11025, 8000,  8000,  8000,  8000,  11025, 11025,
+                                         8000,  16000, 16000, 16000, 11025, 11025, 11025, 11025, 11025, 11025,
+                                         8000,  8000,  16000, 11025, 16000, 11025, 8000,  16000, 16000, 16000};
     EXPECT_EQ(first, drawn);
 }
 
@@ -111,10 +107,9 @@ TEST(Program, EndsAtOnceOnSigintDuringTheWait)
     support::AlsaRig rig;
     const support::Child child = support::start({LINE_PLAYER, "100"}, dir.path(), rig.env());
     // The announcements reach the output file just before the first wait.
-    EXPECT_TRUE(support::eventually(
-        [&] { return support::readBytes(child.outPath).find("Have a nice dream!") != std::string::npos; }, 10000));
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 2000);
+    std::string received;
+    EXPECT_TRUE(support::awaitOutput(child, "Have a nice dream!", received));
+    const support::Ending ending = support::interrupt(child, 2000);
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(playedRates(rig), std::vector<unsigned>{});
@@ -184,8 +179,7 @@ TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
     support::writeBytes(dir / "with space.wav", std::string(5000, '\x7f'));
     const std::size_t before = rig.captures().size();
     EXPECT_TRUE(playedAtLeast(before + 200));
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 5000);
+    const support::Ending ending = support::interrupt(child, 5000);
 
     EXPECT_TRUE(ending.finished);
     EXPECT_EQ(ending.signal, SIGINT);
@@ -210,10 +204,9 @@ TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
     const support::Child child = support::start(
         {LINE_PLAYER, "0"}, dir.path(),
         {{"HOME", "/dev/null"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"PULSE_SERVER", ""}, {"XDG_DATA_DIRS", "/none"}});
-    support::sleepThenCheck(4000);
+    support::pause(4000);
     const double cpu = support::cpuSeconds(child.pid);
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 5000);
+    const support::Ending ending = support::interrupt(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
     // A failed device is tried again once a second: the process is idle.
@@ -228,10 +221,9 @@ TEST(Program, ADeviceThatRefusesEveryStreamIsTriedOnceASecond)
     support::TempDir dir;
     support::writeTone(dir / "line.wav", 440, 0.05);
     const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
-    support::sleepThenCheck(3000);
+    support::pause(3000);
     const double cpu = support::cpuSeconds(child.pid);
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 5000);
+    const support::Ending ending = support::interrupt(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
     EXPECT_EQ(ending.err, "");
     EXPECT_LT(cpu, 0.15) << "more than 5 % of a core while the device refuses";
@@ -248,9 +240,8 @@ TEST(Program, ALsasConfigurationIsReadOnceWhilePlaysFail)
     ASSERT_GE(watch, 0);
     ASSERT_GE(inotify_add_watch(watch, (rig.home() + "/.asoundrc").c_str(), IN_OPEN), 0);
     const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
-    support::sleepThenCheck(3500);  // the start-up sound and three tries of the line fail
-    kill(child.pid, SIGINT);
-    EXPECT_EQ(support::waitForExit(child, 5000).signal, SIGINT);
+    support::pause(3500);  // the start-up sound and three tries of the line fail
+    EXPECT_EQ(support::interrupt(child, 5000).signal, SIGINT);
     int opens = 0;
     alignas(inotify_event) char events[4096];
     for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;)
@@ -275,8 +266,7 @@ TEST(Program, StandardOutputAndErrorClosedAtTheStartAreTheNullDevice)
     char output[64] = {}, error[64] = {};
     readlink(("/proc/" + std::to_string(child.pid) + "/fd/1").c_str(), output, sizeof output - 1);
     readlink(("/proc/" + std::to_string(child.pid) + "/fd/2").c_str(), error, sizeof error - 1);
-    kill(child.pid, SIGINT);
-    EXPECT_EQ(support::waitForExit(child, 5000).signal, SIGINT);
+    EXPECT_EQ(support::interrupt(child, 5000).signal, SIGINT);
     EXPECT_STREQ(output, "/dev/null");
     EXPECT_STREQ(error, "/dev/null");
 }

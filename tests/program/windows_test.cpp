@@ -144,10 +144,8 @@ protected:
         argv.insert(argv.end(), args.begin(), args.end());
         const support::Child child = support::start(argv, folder, wineEnv());
         std::string received;
-        EXPECT_TRUE(support::eventually(
-            [&] { return support::outputSoFar(child, received).find("dream!") != std::string::npos; }, 60000));
-        kill(child.pid, SIGINT);
-        return support::waitForExit(child, 10000);
+        EXPECT_TRUE(support::awaitOutput(child, "dream!", received, 60000));
+        return support::interrupt(child, 10000);
     }
 
     static constexpr const char* wine = "/usr/lib/wine/wine64";

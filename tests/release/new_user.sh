@@ -6,11 +6,11 @@
 #   - the by-hand CMake build with its tests, without locales, PulseAudio or
 #     Wine: every test passes or skips, and no skip takes more than seconds;
 #   - the releases (scripts/package.sh: the package, linted, and the zip);
-#   - the package installed, run from PATH (tests/installed.sh), purged, and
+#   - the package installed, run from PATH (tests/release/installed.sh), purged, and
 #     the root compared with what it was before: nothing may be left.
 # The root is thrown away; the releases are copied out to OUT.
-#   tests/new_user.sh OUT    (as root, with Debian's mirror at hand)
-# Inside the root the same script runs as the user: tests/new_user.sh --inside
+#   tests/release/new_user.sh OUT    (as root, with Debian's mirror at hand)
+# Inside the root the same script runs as the user: tests/release/new_user.sh --inside
 set -euo pipefail
 
 if [[ "${1:-}" == --inside ]]; then
@@ -54,7 +54,7 @@ if [[ "${1:-}" == --inside ]]; then
   }
   snapshot >"$HOME/before"
   "${apt[@]}" install "$deb" >/dev/null
-  tests/installed.sh
+  tests/release/installed.sh
   "${apt[@]}" purge line-player >/dev/null
   snapshot >"$HOME/after"
   if ! diff "$HOME/before" "$HOME/after"; then
@@ -66,7 +66,7 @@ if [[ "${1:-}" == --inside ]]; then
 fi
 
 out=$(realpath -m "${1:?usage: $0 OUT}")
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The committed project, as a clone brings it.
@@ -79,6 +79,6 @@ mmdebstrap --variant=minbase --include=git,sudo,man-db,ca-certificates \
   --customize-hook='echo "127.0.1.1 $(uname -n)" >>"$1/etc/hosts"' \
   --customize-hook="copy-in $work/line_player /srv" \
   --customize-hook='chroot "$1" chown -R user: /srv/line_player' \
-  --customize-hook='chroot "$1" runuser -l user -c "git clone -q /srv/line_player && line_player/tests/new_user.sh --inside"' \
+  --customize-hook='chroot "$1" runuser -l user -c "git clone -q /srv/line_player && line_player/tests/release/new_user.sh --inside"' \
   --customize-hook="sync-out /home/user/line_player/dist $out" \
   bookworm /dev/null

@@ -46,11 +46,8 @@ protected:
         options.outputToPipe = toPipe;
         support::Child child = support::start(argv, folder->path(), localeEnv(locale), options);
         std::string received;
-        const bool printed = support::eventually(
-            [&] { return support::outputSoFar(child, received).find("dream!") != std::string::npos; }, 10000);
-        EXPECT_TRUE(printed);
-        kill(child.pid, SIGINT);
-        const support::Ending ending = support::waitForExit(child, 5000);
+        EXPECT_TRUE(support::awaitOutput(child, "dream!", received));
+        const support::Ending ending = support::interrupt(child, 5000);
         EXPECT_EQ(ending.signal, SIGINT);
         EXPECT_EQ(ending.err, "");
         return toPipe ? received + ending.out : ending.out;

@@ -3,7 +3,7 @@
 # recordings through ALSA's file plug-in (a private configuration), and its
 # manual page opens.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 rig=$(mktemp -d)
 trap 'rm -rf "$rig"' EXIT
 

@@ -59,13 +59,12 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     std::vector<long> memory;
     std::vector<int> descriptors;
     for (int second = 0; second < 60; ++second) {
-        support::sleepThenCheck(1000);
+        support::pause(1000);
         memory.push_back(residentKiB(child.pid));
         descriptors.push_back(openDescriptors(child.pid));
     }
     const std::size_t plays = lineCount(home / "plays");
-    kill(child.pid, SIGINT);
-    const support::Ending ending = support::waitForExit(child, 5000);
+    const support::Ending ending = support::interrupt(child, 5000);
     EXPECT_EQ(ending.signal, SIGINT);
 
     EXPECT_GE(plays, 3000u);
