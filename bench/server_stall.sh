@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A sound server that stalls as a play begins (a busy machine): how much of a
-# 0.6 s line is heard, for the player's PlaySoundA (tests/sound_probe play)
+# 0.6 s line is heard, for the player's PlaySoundA (tests/compat/sound_probe.cpp)
 # and for aplay side by side, on PulseAudio with a null sink recorded at the
 # recorder's default latency (so that the sink mixes ahead, as a desktop's
-# does). The stall is made by tests/stall_server.cpp, preloaded: SIGSTOP to
+# does). The stall is made by tests/compat/stall_server.cpp, preloaded: SIGSTOP to
 # the server at the first write, SIGCONT STALL_MS later.
 #   bench/server_stall.sh [BUILD_DIR] [RUNS]    (default build/default, 5)
 set -euo pipefail

@@ -27,10 +27,11 @@ using sound::Opened;
 // played into a waking device is lost or preceded by a pop. A play that
 // follows a pause longer than idleBeforeLeadIn begins with leadInMs of
 // silence, which covers the wake-up and goes unnoticed after the pause;
-// plays in quick succession start at once. Such a stream also stays open
-// tailAfterPause past the end its device foretells: on PipeWire a stream
-// that wakes its sink starts up to a quantum later than its plug-in's delay
-// says, and closing it at the foretold end cut up to 18 ms off the sound.
+// plays in quick succession start at once. Such a stream, when its end is
+// followed by the device's delay (the SND_ASYNC sound), also stays open
+// tailAfterPause past the end the delay foretells: on PipeWire a stream that
+// wakes its sink starts up to a quantum later than its plug-in's delay says,
+// and closing it at the foretold end cut up to 18 ms off the sound.
 constexpr Clock::duration idleBeforeLeadIn = std::chrono::seconds(2);
 constexpr unsigned leadInMs = 250;
 constexpr Clock::duration tailAfterPause = std::chrono::milliseconds(30);
