@@ -16,18 +16,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     // A private ALSA configuration: the default device discards what it is
     // given, without keeping time. No sound theme: the default sound is the
     // built-in chime.
-    char home[] = "/tmp/play_fuzzer.XXXXXX";
-    if (mkdtemp(home) == nullptr)
+    const char* tmp = std::getenv("TMPDIR");
+    std::string home = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/play_fuzzer.XXXXXX";
+    if (mkdtemp(home.data()) == nullptr)
         std::abort();
-    const std::string config = std::string(home) + "/.asoundrc";
+    const std::string config = home + "/.asoundrc";
     FILE* file = std::fopen(config.c_str(), "w");
     if (file == nullptr)
         std::abort();
     std::fputs("pcm.!default { type null }\n", file);
     std::fclose(file);
-    setenv("HOME", home, 1);
-    setenv("XDG_DATA_HOME", home, 1);
-    setenv("XDG_DATA_DIRS", home, 1);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("XDG_DATA_DIRS", home.c_str(), 1);
     return 0;
 }
 

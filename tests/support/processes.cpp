@@ -17,10 +17,69 @@ extern char** environ;
 
 namespace support {
 
+namespace {
+
+// This process's environment changed by changes (an empty value removes the
+// variable), as NAME=VALUE strings.
+std::vector<std::string> childEnvironment(const std::map<std::string, std::string>& changes)
+{
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals != nullptr)
+            environment[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
+    }
+    for (const auto& [name, value] : changes) {
+        if (value.empty())
+            environment.erase(name);
+        else
+            environment[name] = value;
+    }
+    std::vector<std::string> strings;
+    for (const auto& [name, value] : environment)
+        strings.push_back(name + "=" + value);
+    return strings;
+}
+
+// The pointers execve takes, to strings that outlive them.
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (std::string& string : strings)
+        result.push_back(string.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+// In the child: its descriptors, folder and signals, then the program.
+[[noreturn]] void becomeChild(const Child& child, const std::string& folder, const StartOptions& options, int outPipe,
+                              char* const* argv, char* const* envp)
+{
+    const int out = outPipe >= 0 ? outPipe : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int none = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0
+        || (options.folderRemoved && rmdir(folder.c_str()) != 0))
+        _exit(126);
+    dup2(none, 0);
+    dup2(out, 1);
+    dup2(options.errorTo >= 0 ? options.errorTo : err, 2);
+    if (options.outputsClosed) {
+        close(1);
+        close(2);
+    }
+    // The child starts with the default action for every signal.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    execve(argv[0], argv, envp);
+    _exit(127);
+}
+
+}  // namespace
+
 Child start(const std::vector<std::string>& argv, const std::string& folder,
             const std::map<std::string, std::string>& env, StartOptions options)
 {
-    const bool outputToPipe = options.outputToPipe;
     static int serial = 0;
     Child child;
     const char* tmp = std::getenv("TMPDIR");
@@ -28,59 +87,20 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
                              + std::to_string(getpid()) + "." + std::to_string(++serial);
     child.outPath = stem + ".out";
     child.errPath = stem + ".err";
-
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const char* equals = std::strchr(*entry, '=');
-        if (equals != nullptr)
-            environment[std::string(*entry, static_cast<std::size_t>(equals - *entry))] = equals + 1;
-    }
-    for (const auto& [name, value] : env) {
-        if (value.empty())
-            environment.erase(name);
-        else
-            environment[name] = value;
-    }
-    std::vector<std::string> envStrings;
-    for (const auto& [name, value] : environment)
-        envStrings.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : envStrings)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> envStrings = childEnvironment(env);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& arg : args)
-        argp.push_back(arg.data());
-    argp.push_back(nullptr);
+    const std::vector<char*> envp = pointers(envStrings);
+    const std::vector<char*> argp = pointers(args);
 
     int pipeEnds[2] = {-1, -1};
-    if (outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
+    if (options.outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
     child.pid = fork();
-    if (child.pid == 0) {
-        const int out = outputToPipe ? pipeEnds[1] : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int none = open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || none < 0 || chdir(folder.c_str()) != 0
-            || (options.folderRemoved && rmdir(folder.c_str()) != 0))
-            _exit(126);
-        dup2(none, 0);
-        dup2(out, 1);
-        dup2(options.errorTo >= 0 ? options.errorTo : err, 2);
-        if (options.outputsClosed) {
-            close(1);
-            close(2);
-        }
-        // The child starts with the default action for every signal.
-        signal(SIGINT, SIG_DFL);
-        signal(SIGPIPE, SIG_DFL);
-        execve(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
+    if (child.pid == 0)
+        becomeChild(child, folder, options, pipeEnds[1], argp.data(), envp.data());
     if (child.pid < 0)
         throw std::runtime_error("fork failed");
-    if (outputToPipe) {
+    if (options.outputToPipe) {
         close(pipeEnds[1]);
         child.outPipe = pipeEnds[0];
         fcntl(child.outPipe, F_SETFL, O_NONBLOCK);
