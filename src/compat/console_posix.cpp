@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -139,17 +138,18 @@ void appendText(Message& message, const char* text)
 // one the terminal acts on (C0, DEL, C1).
 std::size_t nextCharacter(const char* name, std::size_t left, bool& control)
 {
-    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    const locale_t previous = target().utf8Names && utf8 != nullptr ? uselocale(utf8) : nullptr;
+    if (target().utf8Names) {
+        char32_t code = 0;
+        const std::size_t length = compat::utf8Character(name, left, code);
+        control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+        return length;
+    }
     std::mbstate_t state{};
     wchar_t character = 0;
-    std::size_t length = std::mbrtowc(&character, name, left, &state);
+    const std::size_t length = std::mbrtowc(&character, name, left, &state);
     if (length == 0 || length > left)
-        length = 0;
-    else
-        control = std::iswcntrl(static_cast<wint_t>(character)) != 0;
-    if (previous != nullptr)
-        uselocale(previous);
+        return 0;
+    control = std::iswcntrl(static_cast<wint_t>(character)) != 0;
     return length;
 }
 

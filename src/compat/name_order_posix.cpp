@@ -23,30 +23,16 @@ void appendUtf16(char32_t code, std::u16string& units)
     }
 }
 
-// Strict UTF-8: false for a stray or missing continuation byte, an overlong
-// form, a surrogate or a code point past U+10FFFF.
+// Strict UTF-8 (see utf8Character).
 bool decodeUtf8(const std::string& bytes, std::u16string& units)
 {
     for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i++]);
-        if (lead < 0x80) {
-            units += lead;
-            continue;
-        }
-        const int trailing = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        if (trailing == 0 || lead > 0xF4 || i + static_cast<std::size_t>(trailing) > bytes.size())
-            return false;
-        char32_t code = lead & (0x3F >> trailing);
-        for (int n = 0; n < trailing; ++n) {
-            const auto next = static_cast<unsigned char>(bytes[i++]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        constexpr char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-        if (code < smallest[trailing] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        char32_t code = 0;
+        const std::size_t length = utf8Character(bytes.data() + i, bytes.size() - i, code);
+        if (length == 0)
             return false;
         appendUtf16(code, units);
+        i += length;
     }
     return true;
 }

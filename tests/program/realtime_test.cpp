@@ -197,8 +197,11 @@ TEST_F(LowLatencyServer, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
             // row runs on as one stretch, so look at changes of tone only.
             if (heard[i].frequency == heard[i - 1].frequency && interval == 0)
                 continue;
-            EXPECT_NEAR(gap, interval, 0.15) << "between lines " << i - 1 << " and " << i;
-            EXPECT_GT(gap, -0.015) << "lines " << i - 1 << " and " << i << " overlap";
+            // A play ends once its stream has drained: PipeWire reports that
+            // a quantum or two after the sound (60 ms here, up to 0.2 s under
+            // AddressSanitizer), and the next play opens a new stream.
+            EXPECT_GT(gap, interval - 0.015) << "between lines " << i - 1 << " and " << i;
+            EXPECT_LT(gap, interval + 0.25) << "between lines " << i - 1 << " and " << i;
         }
     }
 }

@@ -27,10 +27,11 @@ AlsaRig::AlsaRig(Kind kind)
     } else {
         mkdir((dir_ / "caps").c_str(), 0700);
         // Each stream is piped to its own file, named with the stream's rate,
-        // channels and format (the plug-in fills in %r %c %f) after the pid
-        // of the shell that the plug-in forks for it, which orders them.
+        // channels and format (the plug-in fills in %r %c %f) after the time
+        // the plug-in started the shell for it, which orders them (process
+        // ids would not: they wrap).
         writeBytes(dir_ / "save.sh",
-                   "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(printf %010d $$)_$1_$2_$3.raw\"\n");
+                   "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(date +%s%N)_$1_$2_$3.raw\"\n");
         chmod((dir_ / "save.sh").c_str(), 0700);
         config = "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|" + (dir_ / "save.sh")
                  + " %r %c %f\"\n  format \"raw\"\n}\n";
@@ -55,7 +56,7 @@ std::vector<Capture> AlsaRig::captures() const
     std::sort(names.begin(), names.end());
     std::vector<Capture> captures;
     for (const std::string& name : names) {
-        // <pid>_<rate>_<channels>_<format>.raw
+        // <nanoseconds>_<rate>_<channels>_<format>.raw
         Capture capture;
         std::istringstream fields(name);
         std::string stamp, rate, channels;
@@ -160,7 +161,8 @@ std::vector<short> ServerRig::heardSoFar() const
     const std::string bytes = readBytes(recorder_.outPath);
     const std::size_t total = bytes.size() / sizeof(short);
     std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);
-    std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
+    if (!samples.empty())
+        std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
     return samples;
 }
 
