@@ -269,9 +269,10 @@ DeviceRetry& deviceRetry()
     return *retry;
 }
 
-// Opened without blocking (a busy device fails at once) and kept that way:
-// every wait of a play is its own. Where "default" leads is ALSA's
-// configuration, read again by the open when its files have changed.
+// Opened without blocking (a busy device fails at once), so that every wait
+// while writing is the play's own; only the drain blocks. Where "default"
+// leads is ALSA's configuration, read again by the open when its files have
+// changed.
 Opened Device::open(const Source& source, PlayControl& control)
 {
     close();
