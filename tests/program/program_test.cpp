@@ -201,16 +201,14 @@ TEST(Program, WithNoSoundServerTurnsWaitQuietlyInsteadOfSpinning)
     // that is not a folder makes its client library complain at every try.
     support::TempDir dir, runtime;
     support::writeTone(dir / "line.wav", 440, 0.05);
-    const support::Child child = support::start(
+    const support::Observed run = support::observe(
         {LINE_PLAYER, "0"}, dir.path(),
-        {{"HOME", "/dev/null"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"PULSE_SERVER", ""}, {"XDG_DATA_DIRS", "/none"}});
-    support::pause(4000);
-    const double cpu = support::cpuSeconds(child.pid);
-    const support::Ending ending = support::interrupt(child, 5000);
-    EXPECT_EQ(ending.signal, SIGINT);
-    EXPECT_EQ(ending.err, "");
+        {{"HOME", "/dev/null"}, {"XDG_RUNTIME_DIR", runtime.path()}, {"PULSE_SERVER", ""}, {"XDG_DATA_DIRS", "/none"}},
+        4000);
+    EXPECT_EQ(run.ending.signal, SIGINT);
+    EXPECT_EQ(run.ending.err, "");
     // A failed device is tried again once a second: the process is idle.
-    EXPECT_LT(cpu, 1.0) << "busy while there is no device";
+    EXPECT_LT(run.cpuSeconds, 1.0) << "busy while there is no device";
 }
 
 TEST(Program, ADeviceThatRefusesEveryStreamIsTriedOnceASecond)
@@ -220,13 +218,10 @@ TEST(Program, ADeviceThatRefusesEveryStreamIsTriedOnceASecond)
     support::AlsaRig rig(support::AlsaRig::Refusing);
     support::TempDir dir;
     support::writeTone(dir / "line.wav", 440, 0.05);
-    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env());
-    support::pause(3000);
-    const double cpu = support::cpuSeconds(child.pid);
-    const support::Ending ending = support::interrupt(child, 5000);
-    EXPECT_EQ(ending.signal, SIGINT);
-    EXPECT_EQ(ending.err, "");
-    EXPECT_LT(cpu, 0.15) << "more than 5 % of a core while the device refuses";
+    const support::Observed run = support::observe({LINE_PLAYER, "0"}, dir.path(), rig.env(), 3000);
+    EXPECT_EQ(run.ending.signal, SIGINT);
+    EXPECT_EQ(run.ending.err, "");
+    EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while the device refuses";
 }
 
 TEST(Program, ALsasConfigurationIsReadOnceWhilePlaysFail)

@@ -467,13 +467,10 @@ TEST(NoSink, AServerWithoutASinkIsTriedOnceASecond)
         GTEST_SKIP() << cannotStart;
     support::TempDir folder;
     support::writeTone(folder / "line.wav", 300, 0.3, rate);
-    const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
-    support::pause(3000);  // a few tries
-    const double cpu = support::cpuSeconds(child.pid);
-    const support::Ending ending = support::interrupt(child);
-    EXPECT_EQ(ending.signal, SIGINT);
-    EXPECT_EQ(ending.err, "");
-    EXPECT_LT(cpu, 0.15) << "more than 5 % of a core while the server refuses";
+    const support::Observed run = support::observe({LINE_PLAYER, "0"}, folder.path(), rig.env(), 3000);
+    EXPECT_EQ(run.ending.signal, SIGINT);
+    EXPECT_EQ(run.ending.err, "");
+    EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while the server refuses";
 }
 #endif
 

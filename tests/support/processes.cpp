@@ -170,6 +170,15 @@ double cpuSeconds(pid_t pid)
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+Observed observe(const std::vector<std::string>& argv, const std::string& folder,
+                 const std::map<std::string, std::string>& env, int milliseconds)
+{
+    const Child child = start(argv, folder, env);
+    pause(milliseconds);
+    const double cpu = cpuSeconds(child.pid);
+    return {cpu, interrupt(child)};
+}
+
 void pause(int milliseconds)
 {
     timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};

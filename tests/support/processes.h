@@ -59,6 +59,14 @@ Ending interrupt(const Child& child, int timeoutMs = 5000);
 bool awaitOutput(const Child& child, const std::string& text, std::string& received, int timeoutMs = 10000);
 // User and system CPU time a running process has used, in seconds.
 double cpuSeconds(pid_t pid);
+// A program watched for a while: the CPU it used meanwhile, and how it ended
+// when it was then interrupted.
+struct Observed {
+    double cpuSeconds;
+    Ending ending;
+};
+Observed observe(const std::vector<std::string>& argv, const std::string& folder,
+                 const std::map<std::string, std::string>& env, int milliseconds);
 // Polls until predicate holds or timeoutMs passes; returns whether it held.
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs);
