@@ -1,6 +1,7 @@
 #include "support/rigs.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -30,8 +31,7 @@ AlsaRig::AlsaRig(Kind kind)
         // channels and format (the plug-in fills in %r %c %f) after the time
         // the plug-in started the shell for it, which orders them (process
         // ids would not: they wrap).
-        writeBytes(dir_ / "save.sh",
-                   "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(date +%s%N)_$1_$2_$3.raw\"\n");
+        writeBytes(dir_ / "save.sh", "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(date +%s%N)_$1_$2_$3.raw\"\n");
         chmod((dir_ / "save.sh").c_str(), 0700);
         config = "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|" + (dir_ / "save.sh")
                  + " %r %c %f\"\n  format \"raw\"\n}\n";
@@ -147,12 +147,19 @@ void ServerRig::freezeServer(bool frozen)
 void ServerRig::startRecording()
 {
     recordingFrom_ = readBytes(recorder_.outPath).size() / sizeof(short);
+    recordingSince_ = std::chrono::steady_clock::now();
 }
 
 std::vector<short> ServerRig::stopRecording()
 {
-    // What the sink has played reaches the recorder within its latency.
-    pause(latency_ == Low ? 300 : 2500);
+    // What the sink has played reaches the recorder within its latency: the
+    // recording is complete once it runs a quarter second past the moment it
+    // was stopped (what the server still had on its way, and what a stream
+    // ended meanwhile left in it, are in then).
+    const auto until = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(until - recordingSince_).count() + 0.25;
+    eventually([&] { return static_cast<double>(heardSoFar().size()) >= seconds * 44100; },
+               latency_ == Low ? 1000 : 3000);
     return heardSoFar();
 }
 
@@ -214,10 +221,11 @@ void PulseRig::startServer()
         recorder.push_back("--latency-msec=20");
     startRecorder(recorder, env());
     if (latency_ == Desktop && running_) {
-        // The first recording at the default latency starts late.
+        // The first recording at the default latency starts late: wait
+        // until a first sound has been recorded.
         writeTone(dir_ / "warm-up.wav", 440, 0.1, 44100);
         run({"/usr/bin/paplay", dir_ / "warm-up.wav"}, dir_.path(), env(), 10000);
-        pause(2500);
+        eventually([&] { return !segments(heardSoFar(), {440}).empty(); }, 5000);
     }
 }
 

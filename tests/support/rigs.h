@@ -2,6 +2,7 @@
 // own (PulseAudio, PipeWire) with a recorder of what reaches their sink.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <string>
@@ -78,6 +79,7 @@ protected:
 private:
     Child recorder_;
     std::size_t recordingFrom_ = 0;
+    std::chrono::steady_clock::time_point recordingSince_ = std::chrono::steady_clock::now();
 };
 
 // PulseAudio with a null sink, or (NoSink) with none at all.
