@@ -3,7 +3,8 @@
 //
 // A play runs on a thread of its own (sound_thread_posix.cpp), which owns
 // everything the play uses: a source of frames (sound_source_posix.cpp) and
-// ALSA's device (sound_device_posix.cpp). PlaySoundA (playsound_posix.cpp)
+// ALSA's device (sound_device_posix.cpp, with the stream written to it and
+// waited on, sound_stream_posix.h). PlaySoundA (playsound_posix.cpp)
 // decides what is played and how (the plan), waits for a synchronous play
 // no longer than the play says it needs, and leaves behind a play whose
 // thread a library call keeps beyond that.
@@ -170,6 +171,10 @@ DeviceRetry& deviceRetry();
 
 enum class Opened { Ready, NoDevice, Unplayable };
 enum class Ending { Heard, Stopped, Lost };
+
+// How long closing the device may take before the play is given up on (a
+// sound server that froze holds it).
+constexpr Clock::duration closingTakesAtMost = std::chrono::seconds(1);
 
 // ALSA's "default" device, open for one sound (sound_device_posix.cpp). It
 // closes what it opened. Every failure is noted in deviceRetry().

@@ -1,0 +1,134 @@
+// Waiting until the last frame written to an ALSA device has been heard:
+// drained, or followed by the device's delay, every wait bounded.
+
+#include "compat/sound_stream_posix.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace sound {
+
+namespace {
+
+// The longest single sleep of a play, so that a stalled device is noticed
+// and the silence after a sound topped up, and how long before the expected
+// end of a sound its delay is read again.
+constexpr Clock::duration longestPause = std::chrono::seconds(1);
+constexpr Clock::duration lastReadingBefore = std::chrono::milliseconds(100);
+// The silence written after a sound that is followed by its delay, enough
+// to carry a last partial period through.
+constexpr unsigned silenceAfterMs = 250;
+
+// Whether the device plays in real time: a sound card or a sound server, not
+// ALSA's file or null plug-in, which take every frame at once.
+bool playsInRealTime(snd_pcm_t* pcm)
+{
+    const snd_pcm_type_t type = snd_pcm_type(pcm);
+    return type != SND_PCM_TYPE_FILE && type != SND_PCM_TYPE_NULL;
+}
+
+}  // namespace
+
+// Waits until the last frame written has been heard.
+Ending Stream::waitUntilHeard(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames)
+{
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
+        return Ending::Lost;
+    noteStart();
+    if (!playsInRealTime(pcm))
+        return Ending::Heard;
+    return control.stoppable() ? followDelay(tail, silence, silenceFrames) : drain();
+}
+
+// A play that nobody stops is drained, as aplay does: the device's own
+// wait until its last frame has been played, right on every server (one
+// that starts late or stalls, one that keeps a last partial period until
+// more comes). PulseAudio, though, says a stream is drained once its sink
+// has mixed it, which a desktop's sink does up to two seconds ahead, and
+// closing the stream then takes back what has not been heard: the play
+// also lasts until the end that the delay read before the drain
+// foretells. The drain may block as long as the server holds it; the
+// play is given up on after its bound.
+Ending Stream::drain()
+{
+    expectDone();
+    snd_pcm_sframes_t delay = 0;
+    Clock::time_point foretold = heardAtTheEarliest();
+    if (snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
+        foretold = std::max(foretold, Clock::now() + framesToTime(static_cast<std::size_t>(delay), rate));
+    if (snd_pcm_nonblock(pcm, 0) < 0)
+        return Ending::Lost;
+    const int drained = snd_pcm_drain(pcm);
+    if (drained != 0 && drained != -EPIPE)
+        return Ending::Lost;
+    return control.stop().pauseUntil(std::min(foretold, giveUpAt())) ? Ending::Stopped : Ending::Heard;
+}
+
+// A play that may be stopped at any moment (the SND_ASYNC sound) follows
+// the device's delay instead, which counts what is still ahead of the
+// listener, the server's latency included.
+//
+// The stream is kept playing a little past the sound, with silence: a
+// server may keep a last partial period until more comes (PulseAudio's
+// protocol served by PipeWire). The sound is heard once the delay is down
+// to that silence. A delay of zero with frames in the buffer, before any
+// other, is a sink that has not started yet; after others it is a stream
+// played out (PulseAudio's protocol served by PipeWire reads zero then,
+// PipeWire's own plug-in one quantum). An underrun (PulseAudio, whose
+// sink mixes seconds ahead on a desktop, reports one while it still
+// holds the sound) leaves the last reading to hold. A reading shortly
+// before the end catches a stream that started later than it said; a
+// play lasts at least the sound's length from the device's start.
+Ending Stream::followDelay(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames)
+{
+    snd_pcm_hw_params_t* params = nullptr;
+    snd_pcm_hw_params_alloca(&params);
+    snd_pcm_uframes_t bufferFrames = 0;
+    if (snd_pcm_hw_params_current(pcm, params) < 0 || snd_pcm_hw_params_get_buffer_size(params, &bufferFrames) < 0)
+        return Ending::Lost;
+    const auto silenceAfter = static_cast<std::size_t>(rate * silenceAfterMs / 1000);
+    Clock::time_point expected = heardAtTheEarliest();
+    std::size_t padding = 0;  // silence written after the sound
+    bool playing = false;     // a delay was read
+    bool readable = true;     // not run dry
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (readable) {
+            // A device that is gone says so here (PipeWire's delay goes
+            // on reading its last value after its server has died).
+            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm);
+            snd_pcm_sframes_t delay = 0;
+            if (avail == -EPIPE) {
+                readable = false;
+            } else if (avail < 0) {
+                return Ending::Lost;
+            } else if (snd_pcm_delay(pcm, &delay) == 0) {
+                const snd_pcm_uframes_t queued =
+                    bufferFrames - std::min(static_cast<snd_pcm_uframes_t>(avail), bufferFrames);
+                playing = playing || delay > 0;
+                const auto ahead =
+                    static_cast<snd_pcm_sframes_t>(playing ? delay : queued) - static_cast<snd_pcm_sframes_t>(padding);
+                // Once heard, the end stays where it was first seen.
+                expected =
+                    ahead > 0 ? now + framesToTime(static_cast<std::size_t>(ahead), rate) : std::min(expected, now);
+                expected = std::max(expected, heardAtTheEarliest());
+            }
+            if (readable && padding < silenceAfter) {
+                const snd_pcm_sframes_t topped = writeSome(
+                    silence, std::min({static_cast<std::size_t>(avail), silenceFrames, silenceAfter - padding}), false);
+                if (topped == -EINTR)
+                    return Ending::Stopped;
+                padding += topped > 0 ? static_cast<std::size_t>(topped) : 0;
+            }
+        }
+        if (now >= expected + tail)
+            return Ending::Heard;
+        if (now >= giveUpAt())
+            return Ending::Lost;
+        const Clock::time_point wake =
+            expected - now > 2 * lastReadingBefore ? expected - lastReadingBefore : expected + tail;
+        if (control.stop().pauseUntil(std::min({wake, now + longestPause, giveUpAt()})))
+            return Ending::Stopped;
+    }
+}
+}  // namespace sound
