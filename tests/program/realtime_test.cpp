@@ -25,7 +25,10 @@ const char* const playerStream = "PipeWire ALSA [line_player]";
 #elif defined(ON_PIPEWIRE_PULSE)
 // ALSA's pulse plug-in to PipeWire's PulseAudio server.
 struct Rig : support::PipeWireRig {
-    explicit Rig(Latency latency = Low) : PipeWireRig(latency, PulseServer) {}
+    explicit Rig(Latency latency = Low, support::SinkFormat format = {48000, 2})
+        : PipeWireRig(latency, format, PulseServer)
+    {
+    }
 };
 const char* const cannotStart = "no PipeWire server with its PulseAudio server could be started "
                                 "(tests/rigs/pipewire-rig.sh unpack build/pipewire; apt-get install "
@@ -462,7 +465,7 @@ TEST(NoSink, AServerWithoutASinkIsTriedOnceASecond)
 {
     // The server takes the connection and refuses every stream: each try
     // fails at once, the start-up sound in the line's place too.
-    support::PulseRig rig(support::PulseRig::Low, support::PulseRig::NoSink);
+    support::PulseRig rig(support::PulseRig::Low, {}, support::PulseRig::NoSink);
     if (!rig.running())
         GTEST_SKIP() << cannotStart;
     support::TempDir folder;

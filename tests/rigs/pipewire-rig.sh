@@ -4,8 +4,10 @@
 # untouched), for the real-time tests on PipeWire, and its PulseAudio server
 # (pipewire-pulse) for those on ALSA's pulse plug-in to PipeWire.
 #   pipewire-rig.sh unpack ROOT        downloads and unpacks the packages into ROOT
-#   pipewire-rig.sh configure ROOT DIR writes a server, session manager and ALSA
-#                                      configuration for one rig into DIR
+#   pipewire-rig.sh configure ROOT DIR [RATE [CHANNELS]]
+#                                      writes a server, session manager and ALSA
+#                                      configuration for one rig into DIR, its
+#                                      sink at RATE Hz (48000) with CHANNELS (2)
 #   pipewire-rig.sh env ROOT DIR       prints the environment of the rig's
 #                                      processes, a NAME=VALUE a line
 # tests/support (PipeWireRig) starts the server and the session manager with
@@ -28,6 +30,8 @@ unpack)
   ;;
 configure)
   dir=$(realpath -m "$3") lib=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  rate=${4:-48000} position="FL FR"
+  [[ ${5:-2} == 1 ]] && position=MONO
   mkdir -p "$dir/conf" "$dir/home/.config/pulse" "$dir/runtime"
   chmod 700 "$dir/runtime"
   cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" \
@@ -40,13 +44,13 @@ configure)
   mkdir -p "$dir/pulse-client/.config/pulse"
   echo "autospawn = no" >"$dir/pulse-client/.config/pulse/client.conf"
   printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' >"$dir/pulse-client/.asoundrc"
-  cat >"$dir/conf/pipewire.conf" <<'CONF'
+  cat >"$dir/conf/pipewire.conf" <<CONF
 context.properties = {
     core.daemon = true
     core.name = pipewire-0
     link.max-buffers = 16
-    default.clock.rate = 48000
-    default.clock.allowed-rates = [ 48000 ]
+    default.clock.rate = $rate
+    default.clock.allowed-rates = [ $rate ]
 }
 context.spa-libs = {
     audio.convert.* = audioconvert/libspa-audioconvert
@@ -71,7 +75,7 @@ context.objects = [
             node.name        = rig
             node.description = "Rig null sink"
             media.class      = Audio/Sink
-            audio.position   = [ FL FR ]
+            audio.position   = [ $position ]
             object.linger    = true
             priority.driver  = 1000
             priority.session = 1000
@@ -107,7 +111,7 @@ PATH=$root/usr/bin:$PATH
 ENV
   ;;
 *)
-  echo "usage: $0 unpack ROOT | configure ROOT DIR | env ROOT DIR" >&2
+  echo "usage: $0 unpack ROOT | configure ROOT DIR [RATE [CHANNELS]] | env ROOT DIR" >&2
   exit 2
   ;;
 esac

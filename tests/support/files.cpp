@@ -47,12 +47,25 @@ void writeBytes(const std::string& path, const std::string& bytes)
     out << bytes;
 }
 
-std::string readBytes(const std::string& path)
+std::string readBytesFrom(const std::string& path, std::size_t offset)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::ostringstream rest;
+    if (in)
+        rest << in.rdbuf();
+    return rest.str();
+}
+
+std::size_t fileSize(const std::string& path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? static_cast<std::size_t>(status.st_size) : 0;
+}
+
+std::string readBytes(const std::string& path)
+{
+    return readBytesFrom(path, 0);
 }
 
 }  // namespace support

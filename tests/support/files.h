@@ -1,6 +1,7 @@
 // Temporary folders and whole files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace support {
@@ -23,5 +24,8 @@ private:
 void makeFolders(const std::string& path);
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
+// The bytes of a file from offset on (none when it is shorter), and its size.
+std::string readBytesFrom(const std::string& path, std::size_t offset);
+std::size_t fileSize(const std::string& path);
 
 }  // namespace support

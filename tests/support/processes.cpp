@@ -1,6 +1,7 @@
 #include "support/processes.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -124,7 +125,8 @@ Ending waitForExit(const Child& child, int timeoutMs)
     Ending ending;
     int status = 0;
     pid_t done = 0;
-    for (int waited = 0; (done = waitpid(child.pid, &status, WNOHANG)) == 0 && waited < timeoutMs; waited += 5)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while ((done = waitpid(child.pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
         pause(5);
     if (done == 0) {
         kill(child.pid, SIGKILL);

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -67,7 +68,8 @@ struct Observed {
 };
 Observed observe(const std::vector<std::string>& argv, const std::string& folder,
                  const std::map<std::string, std::string>& env, int milliseconds);
-// Polls until predicate holds or timeoutMs passes; returns whether it held.
+// Polls until predicate holds or timeoutMs of wall-clock time pass, however
+// long each poll takes; returns whether it held.
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs);
 // Sleeps, for a test that observes a process over a stretch of time (its CPU,
@@ -77,12 +79,13 @@ void pause(int milliseconds);
 template <typename Predicate>
 bool eventually(Predicate predicate, int timeoutMs)
 {
-    for (int waited = 0; waited <= timeoutMs; waited += 20) {
-        if (predicate())
-            return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         pause(20);
     }
-    return predicate();
+    return true;
 }
 
 }  // namespace support

@@ -122,12 +122,30 @@ std::vector<std::string> pulseStreams(const std::string& folder, const std::map<
 
 }  // namespace
 
+void PrintTo(const SinkFormat& format, std::ostream* out)
+{
+    *out << format.rate << " Hz, " << format.channels << (format.channels == 1 ? " channel" : " channels");
+}
+
 void ServerRig::startRecorder(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env)
 {
     // The recorder runs for the server's whole life: a null sink with nothing
     // to play hands its monitor's first samples over only after a while.
     recorder_ = start(argv, dir_.path(), env);
-    running_ = eventually([&] { return readBytes(recorder_.outPath).size() > 44100; }, 15000);
+    running_ = eventually([&] { return fileSize(recorder_.outPath) > 44100; }, 15000);
+}
+
+void ServerRig::listenTo(const std::string& path, unsigned rate, unsigned channels, double unsettledSeconds)
+{
+    heard_.path = path;
+    heard_.rate = rate;
+    heard_.channels = channels;
+    heard_.unsettledSeconds = unsettledSeconds;
+}
+
+std::size_t ServerRig::framesHeard() const
+{
+    return fileSize(heard_.path.empty() ? recorder_.outPath : heard_.path) / (heard_.channels * sizeof(short));
 }
 
 void ServerRig::stopRecorder()
@@ -146,7 +164,11 @@ void ServerRig::freezeServer(bool frozen)
 
 void ServerRig::startRecording()
 {
-    recordingFrom_ = readBytes(recorder_.outPath).size() / sizeof(short);
+    // What a sink that mixes ahead has written lately may still be taken
+    // back, and the next sound written in its place.
+    const auto unsettled = static_cast<std::size_t>(heard_.unsettledSeconds * heard_.rate);
+    const std::size_t total = framesHeard();
+    recordingFrom_ = std::max(settled_, total > unsettled ? total - unsettled : 0);
     recordingSince_ = std::chrono::steady_clock::now();
 }
 
@@ -155,25 +177,41 @@ std::vector<short> ServerRig::stopRecording()
     // What the sink has played reaches the recorder within its latency: the
     // recording is complete once it runs a quarter second past the moment it
     // was stopped (what the server still had on its way, and what a stream
-    // ended meanwhile left in it, are in then).
-    const auto until = std::chrono::steady_clock::now();
-    const double seconds = std::chrono::duration<double>(until - recordingSince_).count() + 0.25;
-    eventually([&] { return static_cast<double>(heardSoFar().size()) >= seconds * 44100; },
-               latency_ == Low ? 1000 : 3000);
+    // ended meanwhile left in it, are in then). What a sink writes itself
+    // is complete once it has gone on past that moment for as long as it
+    // may take back.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - recordingSince_).count();
+    const auto until = std::max(recordingFrom_ + static_cast<std::size_t>((seconds + 0.25) * heard_.rate),
+                                framesHeard() + static_cast<std::size_t>(heard_.unsettledSeconds * heard_.rate));
+    eventually([&] { return framesHeard() >= until; },
+               static_cast<int>(1000 * heard_.unsettledSeconds) + (latency_ == Low ? 1000 : 3000));
+    settled_ = until - static_cast<std::size_t>(heard_.unsettledSeconds * heard_.rate);
     return heardSoFar();
 }
 
 std::vector<short> ServerRig::heardSoFar() const
 {
-    const std::string bytes = readBytes(recorder_.outPath);
-    const std::size_t total = bytes.size() / sizeof(short);
-    std::vector<short> samples(total > recordingFrom_ ? total - recordingFrom_ : 0);
-    if (!samples.empty())
-        std::memcpy(samples.data(), bytes.data() + recordingFrom_ * sizeof(short), samples.size() * sizeof(short));
+    const std::size_t channels = heard_.channels;
+    const std::string bytes =
+        readBytesFrom(heard_.path.empty() ? recorder_.outPath : heard_.path, recordingFrom_ * channels * sizeof(short));
+    const std::size_t frames = bytes.size() / (channels * sizeof(short));
+    std::vector<short> first(frames);  // the first channel
+    for (std::size_t i = 0; i < frames; ++i)
+        std::memcpy(&first[i], bytes.data() + i * channels * sizeof(short), sizeof(short));
+    if (heard_.rate == 44100)
+        return first;
+    // At 44100 Hz, interpolated: the tests' tones are far below either rate.
+    std::vector<short> samples;
+    const double step = static_cast<double>(heard_.rate) / 44100;
+    for (double at = 0; at + 1 < static_cast<double>(frames); at += step) {
+        const auto before = static_cast<std::size_t>(at);
+        const double part = at - static_cast<double>(before);
+        samples.push_back(static_cast<short>((1 - part) * first[before] + part * first[before + 1]));
+    }
     return samples;
 }
 
-PulseRig::PulseRig(Latency latency, Sink sink) : ServerRig(latency), sink_(sink)
+PulseRig::PulseRig(Latency latency, SinkFormat format, Sink sink) : ServerRig(latency, format), kind_(sink)
 {
     mkdir((dir_ / "runtime").c_str(), 0700);
     mkdir((dir_ / "home").c_str(), 0700);
@@ -202,17 +240,24 @@ void PulseRig::startServer()
     std::vector<std::string> argv = {"/usr/bin/pulseaudio", "-n",
                                      "--daemonize=no",      "--exit-idle-time=-1",
                                      "--disallow-exit",     "--load=module-native-protocol-unix"};
-    if (sink_ == NullSink) {
-        argv.push_back("--load=module-null-sink sink_name=rig");
+    if (kind_ == NullSink) {
+        argv.push_back("--load=module-null-sink sink_name=rig rate=" + std::to_string(sink_.rate)
+                       + " channels=" + std::to_string(sink_.channels));
         argv.push_back("--load=module-always-sink");
     }
-    server_ = start(argv, dir_.path(), env());
+    // What the sink plays is tapped: a sink that mixes ahead takes back what
+    // a stream closed early had not yet had heard, which its monitor keeps.
+    std::map<std::string, std::string> serverEnv = env();
+    serverEnv["LD_PRELOAD"] = PULSE_TAP;
+    serverEnv["TAP_FILE"] = dir_ / "tap.raw";
+    listenTo(dir_ / "tap.raw", sink_.rate, sink_.channels, latency_ == Low ? 0.25 : 2.1);
+    server_ = start(argv, dir_.path(), serverEnv);
     running_ = eventually(
         [&] {
             return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
         },
         15000);
-    if (!running_ || sink_ == NoSink)
+    if (!running_ || kind_ == NoSink)
         return;
     run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
     std::vector<std::string> recorder = {"/usr/bin/parec", "-d",           "rig.monitor", "--raw",
@@ -250,11 +295,13 @@ std::vector<std::string> PulseRig::streams() const
     return pulseStreams(dir_.path(), env());
 }
 
-PipeWireRig::PipeWireRig(Latency latency, Route route) : ServerRig(latency), route_(route)
+PipeWireRig::PipeWireRig(Latency latency, SinkFormat format, Route route) : ServerRig(latency, format), route_(route)
 {
     if (!unpacked() || (route == PulseServer && !PulseRig::installed()))
         return;
-    const Ending configured = run({PIPEWIRE_RIG_SCRIPT, "configure", PIPEWIRE_ROOT, dir_.path()}, "/", {}, 30000);
+    const Ending configured = run({PIPEWIRE_RIG_SCRIPT, "configure", PIPEWIRE_ROOT, dir_.path(),
+                                   std::to_string(format.rate), std::to_string(format.channels)},
+                                  "/", {}, 30000);
     const Ending environment = run({PIPEWIRE_RIG_SCRIPT, "env", PIPEWIRE_ROOT, dir_.path()}, "/", {}, 30000);
     std::istringstream lines(environment.out);
     for (std::string line; std::getline(lines, line);) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,15 @@ private:
     TempDir dir_;
 };
 
+// The format a sink runs at: PulseAudio's default is 44.1 kHz stereo,
+// PipeWire's 48 kHz stereo.
+struct SinkFormat {
+    unsigned rate = 44100;
+    unsigned channels = 2;
+};
+// For GoogleTest's messages: "44100 Hz, 2 channels".
+void PrintTo(const SinkFormat& format, std::ostream* out);
+
 // What the real-time rigs share: a sound server of their own with a null
 // sink "rig" that is the default sink, like a desktop's, which ALSA's
 // "default" device reaches for any process given env(), and a recorder of
@@ -52,12 +62,16 @@ public:
     ServerRig(const ServerRig&) = delete;
     ServerRig& operator=(const ServerRig&) = delete;
     bool running() const { return running_; }
-    // What reached the sink between the two calls, as 44100 Hz mono 16-bit
-    // samples (the sink's monitor is recorded all the time).
+    // What a listener heard between the two calls, as 44100 Hz mono 16-bit
+    // samples (the sink's first channel): what the sink finally played
+    // (PulseAudio), or what its monitor recorded (PipeWire, whose sink does
+    // not mix ahead). stopRecording waits until no later change of the
+    // sink's can alter it.
     void startRecording();
     std::vector<short> stopRecording();
-    // What has reached the recorder since startRecording, without waiting
-    // for the rest of what the sink has played.
+    // What has been heard since startRecording, without waiting for the rest
+    // of what the sink has played; a sink that mixes ahead may still take
+    // back the last of it.
     std::vector<short> heardSoFar() const;
     // Stops the recorder for good.
     void stopRecorder();
@@ -66,27 +80,42 @@ public:
     pid_t serverPid() const { return server_.pid; }
 
 protected:
-    explicit ServerRig(Latency latency) : latency_(latency) {}
+    ServerRig(Latency latency, SinkFormat sink) : latency_(latency), sink_(sink) {}
     ~ServerRig() = default;
     // Starts the recorder and waits until it delivers.
     void startRecorder(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env);
+    // What a listener hears is read from path (the recorder's output unless
+    // this says otherwise): raw 16-bit samples at the given rate and channel
+    // count, of which the last unsettledSeconds may still change.
+    void listenTo(const std::string& path, unsigned rate, unsigned channels, double unsettledSeconds);
 
     TempDir dir_;
     Latency latency_;
+    SinkFormat sink_;
     bool running_ = false;
     Child server_;
 
 private:
+    std::size_t framesHeard() const;
+
     Child recorder_;
-    std::size_t recordingFrom_ = 0;
+    struct {
+        std::string path;  // empty: the recorder's output
+        unsigned rate = 44100;
+        unsigned channels = 1;
+        double unsettledSeconds = 0;
+    } heard_;
+    std::size_t recordingFrom_ = 0;  // in frames of what is heard
+    std::size_t settled_ = 0;        // frames that no longer change
     std::chrono::steady_clock::time_point recordingSince_ = std::chrono::steady_clock::now();
 };
 
-// PulseAudio with a null sink, or (NoSink) with none at all.
+// PulseAudio with a null sink, or (NoSink) with none at all. What its sink
+// plays is tapped inside the server (tests/rigs/pulse_tap.cpp).
 class PulseRig : public ServerRig {
 public:
     enum Sink { NullSink, NoSink };
-    explicit PulseRig(Latency latency = Low, Sink sink = NullSink);
+    explicit PulseRig(Latency latency = Low, SinkFormat format = {}, Sink sink = NullSink);
     ~PulseRig();
     // Whether the server, its tools and ALSA's plug-in that reaches it are
     // installed; without them the rig does not run, and says so at once.
@@ -99,7 +128,7 @@ public:
     void startServer();
 
 private:
-    Sink sink_;
+    Sink kind_;
 };
 
 // PipeWire with WirePlumber and a null sink, unpacked from Debian's packages
@@ -110,7 +139,7 @@ private:
 class PipeWireRig : public ServerRig {
 public:
     enum Route { AlsaPlugin, PulseServer };
-    explicit PipeWireRig(Latency latency = Low, Route route = AlsaPlugin);
+    explicit PipeWireRig(Latency latency = Low, SinkFormat format = {48000, 2}, Route route = AlsaPlugin);
     ~PipeWireRig();
     // Whether the packages have been unpacked where the tests look for them.
     static bool unpacked();
