@@ -32,36 +32,40 @@ bool playsInRealTime(snd_pcm_t* pcm)
 // Waits until the last frame written has been heard.
 Ending Stream::waitUntilHeard(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames)
 {
+    if (!playsInRealTime(pcm))
+        return Ending::Heard;
+    if (!control.stoppable())
+        return drain();
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
         return Ending::Lost;
     noteStart();
-    if (!playsInRealTime(pcm))
-        return Ending::Heard;
-    return control.stoppable() ? followDelay(tail, silence, silenceFrames) : drain();
+    return followDelay(tail, silence, silenceFrames);
 }
 
 // A play that nobody stops is drained, as aplay does: the device's own
 // wait until its last frame has been played, right on every server (one
 // that starts late or stalls, one that keeps a last partial period until
-// more comes). PulseAudio, though, says a stream is drained once its sink
-// has mixed it, which a desktop's sink does up to two seconds ahead, and
-// closing the stream then takes back what has not been heard: the play
-// also lasts until the end that the delay read before the drain
-// foretells. The drain may block as long as the server holds it; the
-// play is given up on after its bound.
+// more comes).
+//
+// A sound shorter than the device's buffer has not started yet, and the
+// drain starts it. It must: PulseAudio acknowledges a drain at once when
+// the stream holds nothing more to mix, and a desktop's sink mixes up to
+// two seconds ahead of what is heard, so a stream started first would be
+// mixed whole before the drain arrived, said drained long before it was
+// heard, and its closing would take back what had not been heard. A drain
+// asked for while the server still holds the sound is acknowledged once
+// the sound has been played. The drain may block as long as the server
+// holds it; the play is given up on after its bound, and lasts at least
+// as long as its sound.
 Ending Stream::drain()
 {
     expectDone();
-    snd_pcm_sframes_t delay = 0;
-    Clock::time_point foretold = heardAtTheEarliest();
-    if (snd_pcm_delay(pcm, &delay) == 0 && delay > 0)
-        foretold = std::max(foretold, Clock::now() + framesToTime(static_cast<std::size_t>(delay), rate));
     if (snd_pcm_nonblock(pcm, 0) < 0)
         return Ending::Lost;
     const int drained = snd_pcm_drain(pcm);
     if (drained != 0 && drained != -EPIPE)
         return Ending::Lost;
-    return control.stop().pauseUntil(std::min(foretold, giveUpAt())) ? Ending::Stopped : Ending::Heard;
+    return control.stop().pauseUntil(std::min(heardAtTheEarliest(), giveUpAt())) ? Ending::Stopped : Ending::Heard;
 }
 
 // A play that may be stopped at any moment (the SND_ASYNC sound) follows
