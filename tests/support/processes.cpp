@@ -3,11 +3,16 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <grp.h>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -52,10 +57,47 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
+// Writes text to a file of /proc/self, in a child that must not allocate.
+bool writeProcSelf(const char* file, const char* text)
+{
+    const int fd = open(file, O_WRONLY);
+    const bool written = fd >= 0 && write(fd, text, std::strlen(text)) == static_cast<ssize_t>(std::strlen(text));
+    if (fd >= 0)
+        close(fd);
+    return written;
+}
+
+// In the child: a mount namespace of its own where an empty file system
+// hides /proc; where it is not root, inside a user namespace of its own
+// that maps its user and group (userMap, groupMap) to themselves.
+bool hideProc(const char* userMap, const char* groupMap)
+{
+    if (geteuid() != 0
+        && (unshare(CLONE_NEWUSER) != 0 || !writeProcSelf("/proc/self/setgroups", "deny")
+            || !writeProcSelf("/proc/self/uid_map", userMap) || !writeProcSelf("/proc/self/gid_map", groupMap)))
+        return false;
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+           && mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+}
+
+// In the child: nobody's user and group, when root.
+bool becomeUnprivileged()
+{
+    constexpr uid_t nobody = 65534;
+    return geteuid() != 0
+           || (setgroups(0, nullptr) == 0 && setresgid(nobody, nobody, nobody) == 0
+               && setresuid(nobody, nobody, nobody) == 0);
+}
+
 // In the child: its descriptors, folder and signals, then the program.
 [[noreturn]] void becomeChild(const Child& child, const std::string& folder, const StartOptions& options, int outPipe,
                               char* const* argv, char* const* envp)
 {
+    char userMap[64], groupMap[64];
+    std::snprintf(userMap, sizeof userMap, "%u %u 1", geteuid(), geteuid());
+    std::snprintf(groupMap, sizeof groupMap, "%u %u 1", getegid(), getegid());
+    if (options.withoutProc && !hideProc(userMap, groupMap))
+        _exit(125);
     const int out = outPipe >= 0 ? outPipe : open(child.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(child.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int none = open("/dev/null", O_RDONLY);
@@ -72,6 +114,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     // The child starts with the default action for every signal.
     signal(SIGINT, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
+    const rlimit limit{static_cast<rlim_t>(options.processLimit), static_cast<rlim_t>(options.processLimit)};
+    if ((options.unprivileged && !becomeUnprivileged())
+        || (options.processLimit > 0 && setrlimit(RLIMIT_NPROC, &limit) != 0))
+        _exit(125);
     execve(argv[0], argv, envp);
     _exit(127);
 }
@@ -94,13 +140,18 @@ Child start(const std::vector<std::string>& argv, const std::string& folder,
     const std::vector<char*> argp = pointers(args);
 
     int pipeEnds[2] = {-1, -1};
-    if (options.outputToPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
+    if ((options.outputToPipe || options.outputReaderGone) && pipe2(pipeEnds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    // The child's copy of the reading end closes as it runs the program.
+    if (options.outputReaderGone)
+        close(pipeEnds[0]);
     child.pid = fork();
     if (child.pid == 0)
         becomeChild(child, folder, options, pipeEnds[1], argp.data(), envp.data());
     if (child.pid < 0)
         throw std::runtime_error("fork failed");
+    if (options.outputReaderGone)
+        close(pipeEnds[1]);
     if (options.outputToPipe) {
         close(pipeEnds[1]);
         child.outPipe = pipeEnds[0];
@@ -155,9 +206,14 @@ Ending waitForExit(const Child& child, int timeoutMs)
 }
 
 Ending run(const std::vector<std::string>& argv, const std::string& folder,
-           const std::map<std::string, std::string>& env, int timeoutMs)
+           const std::map<std::string, std::string>& env, int timeoutMs, StartOptions options)
 {
-    return waitForExit(start(argv, folder, env), timeoutMs);
+    return waitForExit(start(argv, folder, env, options), timeoutMs);
+}
+
+bool supported(const StartOptions& options)
+{
+    return run({"/bin/true"}, "/", {}, 10000, options).exitCode == 0;
 }
 
 double cpuSeconds(pid_t pid)
@@ -173,9 +229,9 @@ double cpuSeconds(pid_t pid)
 }
 
 Observed observe(const std::vector<std::string>& argv, const std::string& folder,
-                 const std::map<std::string, std::string>& env, int milliseconds)
+                 const std::map<std::string, std::string>& env, int milliseconds, StartOptions options)
 {
-    const Child child = start(argv, folder, env);
+    const Child child = start(argv, folder, env, options);
     pause(milliseconds);
     const double cpu = cpuSeconds(child.pid);
     return {cpu, interrupt(child)};

@@ -29,16 +29,28 @@ struct Ending {
 };
 
 // How a child is started: its standard output a pipe (so fully buffered)
-// rather than a file; its standard error a descriptor of the caller's (a
+// rather than a file, or a pipe whose reader has gone; its standard error a descriptor of the caller's (a
 // socket that keeps each write apart, say); its standard output and error
 // closed (`>&- 2>&-`); its working folder removed just before it runs, as
-// when the folder a shell is in has been deleted.
+// when the folder a shell is in has been deleted; in a mount namespace of
+// its own where /proc is an empty folder (a chroot, a sandbox); as user
+// nobody when the caller is root, so that permissions and limits hold (the
+// files it uses must be open to others); with at most processLimit
+// processes and threads of its user (`ulimit -u`).
+//
+// A child that cannot be set up so exits with status 125 before it runs:
+// `supported` tells beforehand.
 struct StartOptions {
     bool outputToPipe = false;
+    bool outputReaderGone = false;
     int errorTo = -1;
     bool outputsClosed = false;
     bool folderRemoved = false;
+    bool withoutProc = false;
+    bool unprivileged = false;
+    long processLimit = 0;  // 0: no limit
 };
+bool supported(const StartOptions& options);
 
 // Starts argv[0] (no shell) in folder with the environment of this process
 // changed by env (an empty value removes the variable).
@@ -52,7 +64,7 @@ std::string outputSoFar(const Child& child, std::string& received);
 Ending waitForExit(const Child& child, int timeoutMs);
 // Runs to the end (or timeoutMs).
 Ending run(const std::vector<std::string>& argv, const std::string& folder,
-           const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000);
+           const std::map<std::string, std::string>& env = {}, int timeoutMs = 20000, StartOptions options = {});
 // Ends the child as Ctrl+C does (SIGINT), and waits for it.
 Ending interrupt(const Child& child, int timeoutMs = 5000);
 // Waits up to timeoutMs until the child has printed text on standard
@@ -67,7 +79,7 @@ struct Observed {
     Ending ending;
 };
 Observed observe(const std::vector<std::string>& argv, const std::string& folder,
-                 const std::map<std::string, std::string>& env, int milliseconds);
+                 const std::map<std::string, std::string>& env, int milliseconds, StartOptions options = {});
 // Polls until predicate holds or timeoutMs of wall-clock time pass, however
 // long each poll takes; returns whether it held.
 template <typename Predicate>

@@ -31,7 +31,9 @@ AlsaRig::AlsaRig(Kind kind)
         // channels and format (the plug-in fills in %r %c %f) after the time
         // the plug-in started the shell for it, which orders them (process
         // ids would not: they wrap).
-        writeBytes(dir_ / "save.sh", "#!/bin/sh\nexec cat > \"" + (dir_ / "caps") + "/$(date +%s%N)_$1_$2_$3.raw\"\n");
+        const std::string capture = "\"" + (dir_ / "caps") + "/$(date +%s%N)_$1_$2_$3.raw\"";
+        writeBytes(dir_ / "save.sh",
+                   "#!/bin/sh\n" + (kind == ReaderGone ? ": > " + capture : "exec cat > " + capture) + "\n");
         chmod((dir_ / "save.sh").c_str(), 0700);
         config = "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|" + (dir_ / "save.sh")
                  + " %r %c %f\"\n  format \"raw\"\n}\n";

@@ -24,11 +24,13 @@ struct Capture {
 };
 
 // ALSA rig: HOME with an .asoundrc that sends the "default" device to files,
-// one per stream, in order; or (NoDevice) to a card that does not exist; or
-// (Refusing) to a device that opens but refuses every stream's format.
+// one per stream, in order; or (ReaderGone) to commands that note the stream
+// (an empty capture) and exit without reading it; or (NoDevice) to a card
+// that does not exist; or (Refusing) to a device that opens but refuses
+// every stream's format.
 class AlsaRig {
 public:
-    enum Kind { Capturing, NoDevice, Refusing };
+    enum Kind { Capturing, ReaderGone, NoDevice, Refusing };
     explicit AlsaRig(Kind kind = Capturing);
     // The environment for a process that is to use the rig: HOME, and no
     // sound theme, so that the default sound is the built-in chime.
