@@ -3,6 +3,7 @@
 #include "compat/sound_posix.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -36,8 +37,11 @@ bool sameFile(const struct stat& a, const struct stat& b)
 // a device may act by itself (a watchdog arms, a tape rewinds), and a FIFO
 // would block or wake its writer. The name is resolved once, to a
 // descriptor that opens nothing (O_PATH); its type is looked at there, and
-// that very file is then opened through /proc. -1 when it is not a regular
-// file or cannot be read.
+// that very file is then opened through /proc. Where /proc is not mounted
+// (a chroot, a sandbox), the name is opened again, in a way that cannot
+// block, take a terminal or follow a link put in its place meanwhile, and
+// kept only if it is the file looked at. -1 when it is not a regular file
+// or cannot be read.
 int openRegularFile(const char* name)
 {
     const int path = open(name, O_PATH | O_CLOEXEC);
@@ -48,8 +52,12 @@ int openRegularFile(const char* name)
     if (fstat(path, &found) == 0 && S_ISREG(found.st_mode)) {
         const std::string self = "/proc/self/fd/" + std::to_string(path);
         fd = open(self.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0 && errno == ENOENT)
+            fd = open(name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
         struct stat opened;
-        if (fd >= 0 && (fstat(fd, &opened) != 0 || !sameFile(found, opened))) {
+        if (fd >= 0
+            && (fstat(fd, &opened) != 0 || !sameFile(found, opened)
+                || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
             ::close(fd);
             fd = -1;
         }

@@ -183,6 +183,25 @@ TEST(LeadIn, OnlyAPlayAfterAPauseBeginsWithSilence)
     EXPECT_FALSE(silent(captures[1].samples.substr(0, 32))) << "the second play came at once and needs no lead-in";
 }
 
+TEST(WithoutProc, ARecordingIsOpenedByItsNameAndPlayed)
+{
+    // A chroot or a sandbox may have no /proc, through which a recording
+    // whose type has been looked at is opened.
+    support::StartOptions withoutProc;
+    withoutProc.withoutProc = true;
+    if (!support::supported(withoutProc))
+        GTEST_SKIP() << "no mount namespace to hide /proc in (it takes root, or user namespaces)";
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.2, 11025);
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play", "line.wav"}, dir.path(), rig.env(), 10000, withoutProc);
+    EXPECT_EQ(ending.exitCode, 0);
+    const std::vector<support::Capture> captures = rig.captures();
+    ASSERT_EQ(captures.size(), 1u);
+    EXPECT_EQ(captures[0].rate, 11025u) << "not the recording";
+}
+
 TEST(UnplayableFiles, AreNotOpenedUnlessTheyAreRegularFiles)
 {
     // Opening a device may act by itself; a FIFO shows whether it was
