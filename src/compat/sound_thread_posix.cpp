@@ -18,6 +18,9 @@ namespace {
 // How long a stop may take before the stopped play is left behind: a play
 // looks at its stop signal at least every 50 ms between library calls.
 constexpr Clock::duration stopTakesAtMost = std::chrono::milliseconds(500);
+// How long a process that ends by itself waits for the sound it started
+// (a theme's bell may be long).
+constexpr Clock::duration finishingTakesAtMost = std::chrono::seconds(3);
 
 std::atomic<int> playsLeftBehind{0};
 
@@ -52,13 +55,14 @@ AsyncPlay& asyncPlay()
 }
 
 // A process that ends by itself lets the sound it started be heard to its
-// end, as far as that play expects; Ctrl+C ends it at once.
+// end, as far as that play expects and for a few seconds at most; Ctrl+C
+// ends it at once.
 void finishAsync()
 {
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     bool heard = false;
-    if (async.control != nullptr && !async.control->awaitDone(heard))
+    if (async.control != nullptr && !async.control->awaitDone(heard, Clock::now() + finishingTakesAtMost))
         async.control->leaveBehind();
     async.control.reset();
 }
@@ -113,8 +117,15 @@ bool playLeftBehind()
 bool playAndWait(Play play)
 {
     const auto control = std::make_shared<PlayControl>(false);
-    if (!start(std::move(play), control))
+    if (!start(std::move(play), control)) {
+        // The process may start no more threads: the play fails as a device
+        // that fails does, and the caller waits the device's turn here, so
+        // that a run without an interval does not spin.
+        DeviceRetry& retry = deviceRetry();
+        retry.noteFailure();
+        retry.awaitTurn(*control);
         return false;
+    }
     bool heard = false;
     if (control->awaitDone(heard))
         return heard;
@@ -127,8 +138,10 @@ bool playAsync(Play play)
     static const bool finishesAtExit = std::atexit(finishAsync) == 0;
     (void)finishesAtExit;
     const auto control = std::make_shared<PlayControl>(true);
-    if (!start(std::move(play), control))
+    if (!start(std::move(play), control)) {
+        deviceRetry().noteFailure();
         return false;
+    }
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     async.control = control;

@@ -224,6 +224,25 @@ TEST(Program, ADeviceThatRefusesEveryStreamIsTriedOnceASecond)
     EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while the device refuses";
 }
 
+TEST(Program, WithNoThreadLeftToStartTurnsWaitInsteadOfSpinning)
+{
+    // `ulimit -u` reached: no play can start a thread of its own. Each try
+    // fails, and the next waits its second.
+    support::StartOptions limited;
+    limited.unprivileged = true;
+    limited.processLimit = 1;
+    if (!support::supported(limited))
+        GTEST_SKIP() << "cannot run a program as user nobody with a process limit";
+    support::TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    const support::Observed run =
+        support::observe({LINE_PLAYER, "0"}, dir.path(), {{"HOME", dir.path()}}, 3000, limited);
+    EXPECT_EQ(run.ending.signal, SIGINT);
+    EXPECT_EQ(run.ending.err, "");
+    EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while no thread can start";
+}
+
 TEST(Program, ALsasConfigurationIsReadOnceWhilePlaysFail)
 {
     // Reading it again after each failure loaded the sound server's plug-in

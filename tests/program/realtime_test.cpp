@@ -289,6 +289,21 @@ TEST_F(LowLatencyServer, AFrozenServerHoldsNeitherTheNoLinesMessageNorTheExit)
     EXPECT_EQ(ending.exitCode, 1);
 }
 
+TEST_F(LowLatencyServer, ALongThemeBellHoldsTheExitOfAnEmptyFolderAFewSecondsAtMost)
+{
+    // The run that ends by itself lets the start-up sound be heard, but not
+    // a theme's bell of twenty seconds.
+    const std::string theme = rig.env().at("XDG_DATA_HOME") + "/sounds/freedesktop/stereo";
+    support::makeFolders(theme);
+    support::writeTone(theme + "/bell.wav", 880, 20.0, 22050);
+    support::TempDir empty;
+    rig.startRecording();
+    const support::Ending ending = support::run({LINE_PLAYER}, empty.path(), rig.env(), 10000);
+    EXPECT_TRUE(ending.finished) << "still running ten seconds after the start";
+    EXPECT_EQ(ending.exitCode, 1);
+    EXPECT_FALSE(support::segments(rig.stopRecording(), {880}).empty()) << "the bell was not heard";
+}
+
 TEST_F(LowLatencyServer, APlayTheServerFreezesInGivesUpWithinItsBound)
 {
     // A 1.5 s line frozen 0.8 s in: the play gives up 3 s after it could
