@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -29,8 +30,15 @@ namespace {
 // Standard input, output and error are the process's own: one that came
 // closed is opened on /dev/null before anything else runs, or the first
 // file a library opens would take its number and receive the messages.
-__attribute__((constructor(101))) void openClosedStandardDescriptors()
+//
+// A pipe whose reader has gone (standard output read by a log reader that
+// exited, `line_player 60 | head -n 2`, or the command ALSA's file plug-in
+// writes to) would end the process with SIGPIPE at the next write: the
+// signal is ignored, the write fails, as output that nothing examines may,
+// and the night goes on.
+__attribute__((constructor(101))) void makeStandardOutputsSafe()
 {
+    signal(SIGPIPE, SIG_IGN);
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;

@@ -243,6 +243,22 @@ TEST(Program, WithNoThreadLeftToStartTurnsWaitInsteadOfSpinning)
     EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while no thread can start";
 }
 
+TEST(Program, PipesWhoseReaderHasGoneEndNeitherTheRunNorItsTurns)
+{
+    // Standard output read by a reader that has exited, and ALSA's file
+    // plug-in writing each stream to a command that exits without reading
+    // it: the writes fail, and the turns go on.
+    support::AlsaRig rig(support::AlsaRig::ReaderGone);
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.05);
+    support::StartOptions readerGone;
+    readerGone.outputReaderGone = true;
+    const support::Child child = support::start({LINE_PLAYER, "0"}, dir.path(), rig.env(), readerGone);
+    EXPECT_TRUE(support::eventually([&] { return rig.captures().size() >= 4; }, 10000));
+    const support::Ending ending = support::interrupt(child, 5000);
+    EXPECT_EQ(ending.signal, SIGINT) << "ended by signal " << ending.signal;
+}
+
 TEST(Program, ALsasConfigurationIsReadOnceWhilePlaysFail)
 {
     // Reading it again after each failure loaded the sound server's plug-in
