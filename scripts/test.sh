@@ -46,6 +46,15 @@ for preset in default asan fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  rm -f build/asan/sanitizer/*
   ctest --preset "$preset"
 done
+# The sanitizers write their reports to files (the asan test preset), so that
+# one raised while standard error was pointed elsewhere is not lost: any
+# report fails the run, whether or not its test noticed.
+if [[ -n $(find build/asan/sanitizer -type f) ]]; then
+  find build/asan/sanitizer -type f -exec cat {} +
+  echo "== the sanitizers reported errors (build/asan/sanitizer)" >&2
+  exit 1
+fi
 echo "== every test passed in $(($(date +%s) - started)) s"
