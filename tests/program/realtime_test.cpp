@@ -443,27 +443,37 @@ TEST_P(DesktopSink, ShortLinesAreHeardToTheirEndAtEveryInterval)
 {
     // Lines shorter than the device's buffer, at the sink's own rate and at
     // another, back to back, a second apart, and after a pause (when they
-    // begin with a lead-in): each in two tones, whose last is measured.
-    // Lines after the first follow a line, the first the start-up sound.
+    // begin with a lead-in): each in two tones, whose last is measured in
+    // what the sink can no longer take back. One run after another, in
+    // tones of their own, so that what the sink took back of the line the
+    // last run was ended in tells nothing of this one's.
     const unsigned sinkRate = GetParam().rate;
+    std::size_t run = 0;
     for (const auto& [lineRate, seconds] : {std::pair{sinkRate, 0.5}, std::pair{22050u, 0.3}}) {
         for (const int interval : {0, 1, 3}) {
             SCOPED_TRACE(std::to_string(seconds) + " s at " + std::to_string(lineRate) + " Hz, interval "
                          + std::to_string(interval));
-            const std::size_t lines = interval < 3 ? 2 : 1;
+            const bool even = run++ % 2 == 0;
+            const double first = even ? 300 : 2000, last = even ? 600 : 2600;
+            // The first line follows the start-up sound, the others a line.
+            const std::size_t lines = interval < 3 ? 3 : 1;
             support::TempDir folder;
-            support::writeTones(folder / "line.wav", {{300, seconds / 2}, {600, seconds / 2}}, lineRate);
+            support::writeTones(folder / "line.wav", {{first, seconds / 2}, {last, seconds / 2}}, lineRate);
             rig.startRecording();
             const support::Child child =
                 support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
-            // Once the next line has begun, those before it have ended.
-            support::eventually([&] { return support::segments(rig.heardSoFar(), {300}).size() > lines; },
-                                static_cast<int>(lines + 1) * (interval + 4) * 1000);
+            std::vector<double> heard;  // the last parts of lines heard with their first part, that have ended
+            support::eventually(
+                [&] {
+                    const std::vector<short> settled = rig.settledSoFar();
+                    heard.clear();
+                    for (const support::LastPart& part : support::lastParts(settled, first, last))
+                        if (part.afterFirst && part.end + 0.05 < static_cast<double>(settled.size()) / rate)
+                            heard.push_back(part.seconds);
+                    return heard.size() >= lines;
+                },
+                static_cast<int>(lines + 1) * (interval + 5) * 1000);
             support::interrupt(child);
-            std::vector<double> heard;  // the last parts of lines heard with their first part
-            for (const support::LastPart& part : support::lastParts(rig.stopRecording(), 300, 600))
-                if (part.afterFirst)
-                    heard.push_back(part.seconds);
             ASSERT_GE(heard.size(), lines);
             for (std::size_t i = 0; i < lines; ++i)
                 EXPECT_NEAR(heard[i], seconds / 2 + 0.003, 0.01) << "line " << i;

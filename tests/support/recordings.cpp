@@ -94,8 +94,9 @@ std::vector<LastPart> lastParts(const std::vector<short>& heard, double firstTon
         const double last = toneLevel(heard, at, lastTone);
         if (last > 0.05 && last > first) {
             if (run++ == 0)
-                parts.push_back({0, sinceFirst <= 20});
+                parts.push_back({0, sinceFirst <= 20, 0});
             parts.back().seconds = run / 1000.0;
+            parts.back().end = static_cast<double>(at + window) / 44100;
             continue;
         }
         run = 0;

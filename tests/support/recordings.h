@@ -39,6 +39,7 @@ std::vector<Segment> segments(const std::vector<short>& heard, const std::vector
 struct LastPart {
     double seconds;
     bool afterFirst;
+    double end;  // seconds into the recording
 };
 
 // The last parts in what was heard, in order: each stretch of milliseconds

@@ -191,6 +191,14 @@ std::vector<short> ServerRig::stopRecording()
     return heardSoFar();
 }
 
+std::vector<short> ServerRig::settledSoFar() const
+{
+    std::vector<short> samples = heardSoFar();
+    samples.resize(samples.size()
+                   - std::min(samples.size(), static_cast<std::size_t>(heard_.unsettledSeconds * 44100)));
+    return samples;
+}
+
 std::vector<short> ServerRig::heardSoFar() const
 {
     const std::size_t channels = heard_.channels;

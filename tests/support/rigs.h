@@ -75,6 +75,8 @@ public:
     // of what the sink has played; a sink that mixes ahead may still take
     // back the last of it.
     std::vector<short> heardSoFar() const;
+    // The same without what the sink may still take back.
+    std::vector<short> settledSoFar() const;
     // Stops the recorder for good.
     void stopRecorder();
     // The server stopped (SIGSTOP) and let go on (SIGCONT), as a hung one.
