@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The sound stacks desktops run, each side by side with aplay:
 #  - rig 7: PulseAudio with a null sink recorded at the recorder's default
-#    latency, so that the sink mixes ahead as a desktop's does;
+#    latency, so that the sink mixes ahead as a desktop's does, and heard
+#    through its tap (what the sink finally played);
 #  - rig 8: PipeWire with WirePlumber and a null sink, unpacked by
 #    tests/rigs/pipewire-rig.sh (scripts/test.sh does it into build/pipewire);
 #  - rig 9: the same PipeWire serving PulseAudio's protocol, reached through
@@ -19,6 +20,7 @@ build=$(realpath "${1:-$root/build/default}")
 seconds=${2:-30}
 probe=$build/tests/sound_probe
 [[ -x $probe ]] || { echo "build first: cmake --build --preset default" >&2; exit 1; }
+tap_library=$build/tests/libpulse_tap.so
 work=$(mktemp -d)
 source "$root/bench/lib.sh"
 trap 'stop_rigs; rm -rf "$work"' EXIT
@@ -34,10 +36,9 @@ sox -n -r 22050 -c 1 -b 16 "$work/first.wav" synth 0.15 sine 300 vol 0.5
 sox -n -r 22050 -c 1 -b 16 "$work/last.wav" synth 0.15 sine 600 vol 0.5
 sox "$work/first.wav" "$work/last.wav" "$work/short/line.wav"
 
-record() {  # NAME COMMAND...: records the sink while COMMAND runs (or, for a pause or short-line run, for a while)
+record() {  # NAME COMMAND...: records what is heard while COMMAND runs (or, for a pause or short-line run, for a while)
   local name=$1; shift
-  "${recorder[@]}" >"$work/$name.raw" 2>/dev/null &
-  local recorder_pid=$!
+  listen_start
   sleep 3   # the first samples of an idle sink's monitor come late
   if [[ $name == pauses_* || $name == short_* ]]; then
     local folder=lines length=$seconds
@@ -49,7 +50,7 @@ record() {  # NAME COMMAND...: records the sink while COMMAND runs (or, for a pa
   else
     (cd "$work" && exec "$@") >"$work/$name.times"
   fi
-  sleep 3; kill -INT "$recorder_pid"; wait "$recorder_pid" 2>/dev/null || true
+  sleep 3; listen_stop "$work/$name.raw"
 }
 
 median() { sort -n | awk '{v[NR]=$1} END {if (NR) printf "%.1f", v[int((NR+1)/2)]; else printf "n/a"}'; }
