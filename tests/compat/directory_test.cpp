@@ -57,12 +57,12 @@ TEST(DirectorySearch, FlagsDirectoriesAndLinksToThemButNothingElse)
 {
     support::TempDir dir;
     mkdir((dir / "folder.wav").c_str(), 0700);
-    symlink("folder.wav", (dir / "link-to-folder.wav").c_str());
-    symlink("missing", (dir / "broken.wav").c_str());
-    symlink("loop.wav", (dir / "loop.wav").c_str());
+    ASSERT_EQ(symlink("folder.wav", (dir / "link-to-folder.wav").c_str()), 0);
+    ASSERT_EQ(symlink("missing", (dir / "broken.wav").c_str()), 0);
+    ASSERT_EQ(symlink("loop.wav", (dir / "loop.wav").c_str()), 0);
     mkfifo((dir / "pipe.wav").c_str(), 0600);
     support::writeBytes(dir / "real.wav", "RIFF");
-    symlink("real.wav", (dir / "link-to-file.wav").c_str());
+    ASSERT_EQ(symlink("real.wav", (dir / "link-to-file.wav").c_str()), 0);
 
     EXPECT_EQ(search(dir / "*.wav"), (Listing{{"broken.wav", false},
                                               {"folder.wav", true},

@@ -122,8 +122,8 @@ TEST(UnplayableFiles, PlayTheDefaultSoundAndYieldFalse)
     support::writeTone(dir / "aiff.wav", 440, 0.2, 8000, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
     mkfifo((dir / "fifo.wav").c_str(), 0600);
     mkdir((dir / "folder.wav").c_str(), 0700);
-    symlink("loop.wav", (dir / "loop.wav").c_str());
-    symlink("/dev/zero", (dir / "device.wav").c_str());
+    ASSERT_EQ(symlink("loop.wav", (dir / "loop.wav").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir / "device.wav").c_str()), 0);
     const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -213,7 +213,7 @@ TEST(UnplayableFiles, AreNotOpenedUnlessTheyAreRegularFiles)
     support::AlsaRig rig;
     support::TempDir dir;
     mkfifo((dir / "fifo").c_str(), 0600);
-    symlink("fifo", (dir / "link.wav").c_str());
+    ASSERT_EQ(symlink("fifo", (dir / "link.wav").c_str()), 0);
     std::atomic<bool> writerThrough{false};
     std::thread writer([&] {
         const int fd = open((dir / "fifo").c_str(), O_WRONLY);
@@ -237,7 +237,7 @@ TEST(UnplayableFiles, AFifoSwappedInAfterTheTypeIsLookedAtIsNeverOpened)
     support::writeTone(dir / "line.wav", 440, 0.01);
     // The writer holds on to the FIFO by a second name of its own.
     mkfifo((dir / "other").c_str(), 0600);
-    link((dir / "other").c_str(), (dir / "pinned").c_str());
+    ASSERT_EQ(link((dir / "other").c_str(), (dir / "pinned").c_str()), 0);
     std::atomic<bool> writerThrough{false};
     std::thread writer([&] {
         const int fd = open((dir / "pinned").c_str(), O_WRONLY);

@@ -159,8 +159,8 @@ TEST(Program, BadInputNeitherStopsNorHangsTheRunNorPrintsAnything)
     support::writeBytes(dir / "huge-riff.wav", wav(1, 1, 8000, 16, 800, samples, 0xFFFFFFFFu));
     support::writeBytes(dir / "odd-format.wav", wav(0x7777, 1, 8000, 16, 800, samples));
     mkfifo((dir / "fifo.wav").c_str(), 0600);
-    symlink("/dev/zero", (dir / "device.wav").c_str());
-    symlink("loop.wav", (dir / "loop.wav").c_str());
+    ASSERT_EQ(symlink("/dev/zero", (dir / "device.wav").c_str()), 0);
+    ASSERT_EQ(symlink("loop.wav", (dir / "loop.wav").c_str()), 0);
     // Names a shell would act on, and bytes that are not UTF-8: each holds a
     // playable recording at 11025 Hz.
     for (const std::string name : {"with space.wav", "quote\"'.wav", "$(touch pwned).wav", "new\nline.wav",
@@ -294,8 +294,8 @@ TEST(Program, StandardOutputAndErrorClosedAtTheStartAreTheNullDevice)
     // what they open.
     EXPECT_TRUE(support::eventually([&] { return !rig.captures().empty(); }, 10000));
     char output[64] = {}, error[64] = {};
-    readlink(("/proc/" + std::to_string(child.pid) + "/fd/1").c_str(), output, sizeof output - 1);
-    readlink(("/proc/" + std::to_string(child.pid) + "/fd/2").c_str(), error, sizeof error - 1);
+    EXPECT_GT(readlink(("/proc/" + std::to_string(child.pid) + "/fd/1").c_str(), output, sizeof output - 1), 0);
+    EXPECT_GT(readlink(("/proc/" + std::to_string(child.pid) + "/fd/2").c_str(), error, sizeof error - 1), 0);
     EXPECT_EQ(support::interrupt(child, 5000).signal, SIGINT);
     EXPECT_STREQ(output, "/dev/null");
     EXPECT_STREQ(error, "/dev/null");
