@@ -4,7 +4,8 @@
 # (build-essential among them), and what else a task needs:
 #   scripts/setup.sh            to build and run the player
 #   scripts/setup.sh --windows  to cross-build the Windows executables
-#   scripts/setup.sh --package  that, and what building the releases needs
+#   scripts/setup.sh --package  what building the releases needs (they are built
+#                               in a clean Debian 12 root: scripts/package.sh)
 #   scripts/setup.sh --tests    all of that, and what the tests and benchmarks need
 # Uses sudo when not run as root.
 set -euo pipefail
@@ -13,10 +14,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=()
 windows32=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)   # the release
 windows64=(g++-mingw-w64-x86-64-posix)                           # the build that runs under Wine here
-package=(lintian zip strip-nondeterminism)
+package=(mmdebstrap lintian)
 case "${1:-}" in
   --windows) packages+=("${windows32[@]}" "${windows64[@]}") ;;
-  --package) packages+=("${windows32[@]}" "${package[@]}") ;;
+  --package) packages+=("${package[@]}") ;;
   --tests)
     packages+=(
       "${windows32[@]}" "${windows64[@]}" "${package[@]}"
@@ -24,13 +25,12 @@ case "${1:-}" in
       libgtest-dev
       pulseaudio pulseaudio-utils             # a real-time sound server with a null sink
       libasound2-plugins                      # ALSA's "default" device reaches that server
-      dbus-daemon libglib2.0-0 libavahi-client3 libwebrtc-audio-processing1 libreadline8
-                                              # what the unpacked PipeWire rig needs beside
+      dbus-daemon                             # the unpacked PipeWire rig's session bus (it unpacks
+                                              # the libraries it needs beside)
       locales                                 # localedef, for a Windows-1251 locale
       unicode-data                            # Unicode's own data, to check the upper-case table against
-      clang libclang-rt-14-dev                # the Clang build, libFuzzer
+      clang libclang-rt-dev                   # the Clang build, libFuzzer
       alsa-utils sox bc                       # benchmarks: aplay as the peer, recordings
-      mmdebstrap                              # a clean Debian root for the package and a new user's routes
     ) ;;
   "") ;;
   *) echo "usage: $0 [--windows|--package|--tests]" >&2; exit 2 ;;
