@@ -1,5 +1,5 @@
 #!/bin/bash
-# A headless PipeWire 0.3 with WirePlumber and a null sink "rig", from Debian's
+# A headless PipeWire with WirePlumber and a null sink "rig", from Debian's
 # packages unpacked into a folder of the project's (nothing installed, /etc
 # untouched), for the real-time tests on PipeWire, and its PulseAudio server
 # (pipewire-pulse) for those on ALSA's pulse plug-in to PipeWire.
@@ -21,10 +21,35 @@ unpack)
   [[ -f $root/usr/share/pipewire/pipewire-pulse.conf ]] && exit 0
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  chmod 755 "$work"   # apt's download user writes there
-  (cd "$work" && apt-get -o DPkg::Lock::Timeout=600 download -q pipewire pipewire-bin libpipewire-0.3-0 \
-    libpipewire-0.3-common libpipewire-0.3-modules libspa-0.2-modules pipewire-alsa pipewire-pulse wireplumber \
-    libwireplumber-0.4-0 liblilv-0-0 libserd-0-0 libsord-0-0 libsratom-0-0 liblua5.3-0 >/dev/null)
+  chmod 777 "$work"   # apt's download user (_apt) writes there
+  # The server, its session manager, ALSA plug-in and PulseAudio server, as
+  # this system's Debian release has them (PipeWire 0.3 and WirePlumber 0.4
+  # on Debian 12, 1.4 and 0.5 on Debian 13), and, recursively, what they
+  # depend on that is not installed here: of alternatives, one installed, or
+  # else the first. Their libraries are found through LD_LIBRARY_PATH.
+  installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+  queue=(pipewire pipewire-bin pipewire-alsa pipewire-pulse wireplumber)
+  declare -A wanted=()
+  while ((${#queue[@]})); do
+    package=${queue[0]} queue=("${queue[@]:1}")
+    [[ -z ${wanted[$package]:-} ]] || continue
+    wanted[$package]=1
+    alternatives=()
+    while IFS= read -r line; do
+      [[ $line =~ ^\ ([|\ ])(Pre)?Depends:\ (.*)$ ]] || continue
+      alternatives+=("${BASH_REMATCH[3]}")
+      [[ ${BASH_REMATCH[1]} == "|" ]] && continue   # more alternatives follow
+      choice=
+      for alternative in "${alternatives[@]}"; do
+        if installed "$alternative"; then choice= && break; fi
+        [[ -n $choice || $alternative == "<"* ]] || choice=$alternative
+      done
+      [[ -z $choice ]] || queue+=("$choice")
+      alternatives=()
+    done < <(apt-cache depends --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+      --no-enhances "$package" | tail -n +2)
+  done
+  (cd "$work" && apt-get -o DPkg::Lock::Timeout=600 download -q "${!wanted[@]}" >/dev/null)
   mkdir -p "$root"
   for package in "$work"/*.deb; do dpkg -x "$package" "$root"; done
   ;;
@@ -37,9 +62,26 @@ configure)
   cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" \
     "$root/usr/share/pipewire/pipewire-pulse.conf" "$dir/conf/"
   rm -rf "$dir/wireplumber" && cp -r "$root/usr/share/wireplumber" "$dir/wireplumber"
-  # No devices to look for, no Bluetooth.
-  sed -i -E 's/^(alsa|v4l2|libcamera)_monitor\.enable/-- &/' "$dir/wireplumber/main.lua.d/90-enable-all.lua"
-  sed -i 's/^\(\s*{ name = bluetooth.lua\)/  # \1/' "$dir/wireplumber/wireplumber.conf"
+  # No devices to look for, no Bluetooth: WirePlumber 0.4 is configured in
+  # Lua, 0.5 in profiles of its configuration file.
+  if [[ -f $dir/wireplumber/main.lua.d/90-enable-all.lua ]]; then
+    sed -i -E 's/^(alsa|v4l2|libcamera)_monitor\.enable/-- &/' "$dir/wireplumber/main.lua.d/90-enable-all.lua"
+    sed -i 's/^\(\s*{ name = bluetooth.lua\)/  # \1/' "$dir/wireplumber/wireplumber.conf"
+  else
+    mkdir -p "$dir/wireplumber/wireplumber.conf.d"
+    cat >"$dir/wireplumber/wireplumber.conf.d/90-rig.conf" <<'CONF'
+wireplumber.profiles = {
+  main = {
+    monitor.alsa = disabled
+    monitor.alsa-midi = disabled
+    monitor.bluez = disabled
+    monitor.bluez-midi = disabled
+    monitor.libcamera = disabled
+    monitor.v4l2 = disabled
+  }
+}
+CONF
+  fi
   echo "autospawn = no" >"$dir/home/.config/pulse/client.conf"
   mkdir -p "$dir/pulse-client/.config/pulse"
   echo "autospawn = no" >"$dir/pulse-client/.config/pulse/client.conf"
@@ -98,7 +140,7 @@ LD_LIBRARY_PATH=$lib
 SPA_PLUGIN_DIR=$lib/spa-0.2
 PIPEWIRE_MODULE_DIR=$lib/pipewire-0.3
 PIPEWIRE_CONFIG_DIR=$dir/conf
-WIREPLUMBER_MODULE_DIR=$lib/wireplumber-0.4
+WIREPLUMBER_MODULE_DIR=$(ls -d "$lib"/wireplumber-0.* | tail -n 1)
 WIREPLUMBER_CONFIG_DIR=$dir/wireplumber
 WIREPLUMBER_DATA_DIR=$dir/wireplumber
 XDG_RUNTIME_DIR=$dir/runtime
