@@ -4,10 +4,12 @@
 # PulseAudio and PipeWire, the Linux tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a brief libFuzzer run of
 # the file-playing path; a build with Clang, a plain CMake build and install
-# without GoogleTest; a new user's routes in a clean Debian root (the demo,
-# the by-hand build and its tests, the releases, the package installed, run
-# and purged there); the Windows zip built again here and compared byte for
-# byte. Nothing is installed on this machine but what setup.sh says.
+# without GoogleTest; the releases, built in a clean Debian 12 root; a new
+# user's routes in clean Debian 12 and 13 roots (the demo, the by-hand build
+# and its tests, the releases, compared byte for byte with these, the
+# package installed, checked by its autopkgtest and purged there), and on
+# Debian 13 the real-time tests on its PulseAudio and PipeWire. Nothing is
+# installed on this machine but what setup.sh says.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -27,20 +29,29 @@ for file in bin/line_player share/man/man1/line_player.1 share/doc/line_player/R
   [[ -f "build/plain/staging/usr/local/$file" ]] || { echo "not installed: $file" >&2; exit 1; }
 done
 
-for preset in mingw-x64 clang; do
+for preset in mingw-i686 mingw-x64 clang; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
-echo "== a new user's clean Debian 12"
-rm -rf build/new-user
-"${sudo[@]}" tests/release/new_user.sh build/new-user
+echo "== the releases, in a clean Debian 12 root"
+scripts/package.sh
 
-echo "== the Windows zip, built again here, is the same bytes"
-scripts/package.sh --zip
-version=$(dpkg-parsechangelog -S Version)
-cmp "dist/line_player-$version-win32.zip" "build/new-user/line_player-$version-win32.zip"
+# A new user's routes on Debian 12 and 13, the real-time tests on Debian
+# 13's PulseAudio and PipeWire; their releases, built in the same pinned
+# root, are the same bytes as these.
+for release in bookworm trixie; do
+  echo "== a new user's clean Debian ($release)"
+  rm -rf "build/new-user-$release"
+  realtime=()
+  [[ $release == bookworm ]] || realtime=(--realtime)
+  "${sudo[@]}" tests/release/new_user.sh "$release" "build/new-user-$release" build/roots/bookworm-release.tar \
+    "${realtime[@]}"
+  for release_file in dist/*; do
+    cmp "$release_file" "build/new-user-$release/$(basename "$release_file")"
+  done
+done
 
 for preset in default asan fuzz; do
   echo "== $preset"
