@@ -76,7 +76,7 @@ listen_stop() {  # FILE
     tail -c +$((listen_from + 1)) "$tap" | head -c $((tap_settled - listen_from)) |
       sox -t raw -r "$sink_rate" -c "$sink_channels" -e signed -b 16 - -t raw -r 44100 -c 1 - remix 1 >"$1"
   fi
-  kill -INT "$listener"; wait "$listener" 2>/dev/null || true
+  kill -INT "$listener" 2>/dev/null || true; wait "$listener" 2>/dev/null || true
   [[ -n ${tap:-} ]] || mv "$work/listening.raw" "$1"
 }
 
