@@ -25,6 +25,7 @@ if [[ "${1:-}" == --inside ]]; then
     mkdir -p build/package
     tar --exclude=./build --exclude=./dist -cf - . | tar -xf - -C build/package --one-top-level="line-player-$version"
     (cd "build/package/line-player-$version" && dpkg-buildpackage -us -uc)
+    rm -rf "build/package/line-player-$version"
   fi
   # The Windows release: entries in name order, with fixed modes and times.
   cmake --preset mingw-i686 >/dev/null
@@ -67,26 +68,29 @@ if [[ ! -f $tarball ]]; then
 fi
 
 # The committed and untracked files of the tree (not what .gitignore leaves
-# out), copied into a fresh root, built there, and the releases copied out.
+# out), built in a fresh copy of the root, and the releases copied out.
 work=$(mktemp -d)
-trap '"${sudo[@]}" rm -rf "$work"' EXIT
-"${sudo[@]}" tar -xf "$tarball" -C "$work"
-"${sudo[@]}" mkdir "$work/src"
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/src" "$work/out"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do [[ -e "$file" ]] && printf '%s\0' "$file"; done |
-    tar --null -T - -cf - | "${sudo[@]}" tar -xf - -C "$work/src"
+    tar --null -T - -cf - | tar -xf - -C "$work/src"
 else
-  tar --exclude=./build --exclude=./dist -cf - . | "${sudo[@]}" tar -xf - -C "$work/src"
+  tar --exclude=./build --exclude=./dist -cf - . | tar -xf - -C "$work/src"
 fi
-"${sudo[@]}" unshare --mount --propagation private sh -c \
-  'mount -t proc proc "$1/proc" && mount --rbind /dev "$1/dev" &&
-   exec chroot "$1" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-     sh -c "cd /src && scripts/package.sh --inside $2"' - "$work" "${1:-}"
+"${sudo[@]}" mmdebstrap --quiet --variant=custom --skip=update,setup,cleanup,check/empty \
+  --setup-hook="tar-in $root/$tarball /" \
+  --customize-hook="copy-in $work/src /" \
+  --customize-hook='chroot "$1" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 sh -c \
+    "umask 022 && cd /src && scripts/package.sh --inside '"${1:-}"'"' \
+  --customize-hook="sync-out /src/build/package $work/out" \
+  bookworm /dev/null
+"${sudo[@]}" chown -R "$(id -u):$(id -g)" "$work/out"
 
 rm -rf build/package
 mkdir -p build/package dist
-cp -r "$work/src/build/package/." build/package/
+cp -r "$work/out/." build/package/
 rm -f "dist/line_player-$version-win32.zip"
 if [[ "${1:-}" != --zip ]]; then
   rm -f dist/line-player_* dist/line-player-dbgsym_*
