@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "utf8.h"
+
 namespace windows1251 {
 
 // Unicode code points of the bytes 0x80 to 0xFF (0x98 has none).
@@ -50,23 +52,17 @@ constexpr char encode(char32_t code)
 // UTF-8 (as the source is written) to Windows-1251. Use it to initialise a
 // constexpr object, so that the conversion happens in the compiler.
 template <std::size_t N>
-constexpr Text<N> fromUtf8(const char (&utf8)[N])
+constexpr Text<N> fromUtf8(const char (&source)[N])
 {
     Text<N> text;
     std::size_t out = 0;
-    for (std::size_t in = 0; in < N && utf8[in] != '\0';) {
-        const auto lead = static_cast<unsigned char>(utf8[in]);
-        int trailing = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-        if (trailing < 0 || in + static_cast<std::size_t>(trailing) >= N)
+    for (std::size_t in = 0; in + 1 < N && source[in] != '\0';) {
+        char32_t code = 0;
+        const std::size_t length = utf8::character(source + in, N - 1 - in, code);
+        if (length == 0)
             throw "malformed UTF-8";
-        char32_t code = trailing == 0 ? lead : lead & (0x3F >> trailing);
-        for (++in; trailing > 0; --trailing, ++in) {
-            const auto next = static_cast<unsigned char>(utf8[in]);
-            if ((next & 0xC0) != 0x80)
-                throw "malformed UTF-8";
-            code = (code << 6) | (next & 0x3F);
-        }
         text.bytes[out++] = encode(code);
+        in += length;
     }
     return text;
 }

@@ -2,7 +2,8 @@
 // need it: the message text is written in it, and file names decoded from it.
 #pragma once
 
-#include <cstddef>
+#include <iconv.h>
+
 #include <string>
 
 namespace compat {
@@ -11,14 +12,12 @@ namespace compat {
 // and "CP1251" both give "CP1251", "utf-8" gives "UTF8").
 std::string normalizedCharset(const char* charset);
 
-// Whether the charset has nothing beyond ASCII (the C and POSIX locales):
-// terminals and file names are then taken to be UTF-8.
-bool isAsciiOnly(const std::string& normalized);
+// Whether names (of files, and as terminals show them) are read as UTF-8 in
+// the charset: UTF-8 itself, or one with nothing beyond ASCII (the C and
+// POSIX locales), where terminals and file names are taken to be UTF-8.
+bool namesAreUtf8(const std::string& normalized);
 
-// The UTF-8 character that bytes (left of them) start with: its length, with
-// its code point in code; 0 when they start with none (a stray or missing
-// continuation byte, an overlong form, a surrogate, a code point past
-// U+10FFFF).
-std::size_t utf8Character(const char* bytes, std::size_t left, char32_t& code);
+// What iconv_open yields when it cannot convert, and "no converter".
+inline const iconv_t noConverter = reinterpret_cast<iconv_t>(-1);
 
 }  // namespace compat

@@ -23,6 +23,7 @@
 
 #include "compat/charset_posix.h"
 #include "compat/quiet_posix.h"
+#include "utf8.h"
 #include "windows1251.h"
 
 namespace {
@@ -101,15 +102,13 @@ bool appendConverted(Message& message, iconv_t converter, const char* text)
     return true;
 }
 
-const iconv_t noConverter = reinterpret_cast<iconv_t>(-1);
-
 enum class Output { Unchanged, Utf8, Converted };
 
 // How the terminal is written to; chosen on first use, when the locale of
 // the run is already in force.
 struct Target {
     Output output = Output::Utf8;
-    iconv_t converter = noConverter;
+    iconv_t converter = compat::noConverter;
     bool utf8Names = true;  // names are read as UTF-8, not by the locale
 };
 
@@ -119,12 +118,12 @@ const Target& target()
         Target t;
         const char* charset = nl_langinfo(CODESET);
         const std::string name = compat::normalizedCharset(charset);
-        t.utf8Names = name == "UTF8" || compat::isAsciiOnly(name);
+        t.utf8Names = compat::namesAreUtf8(name);
         if (name == "CP1251" || name == "WINDOWS1251") {
             t.output = Output::Unchanged;
         } else if (!t.utf8Names) {
             t.converter = iconv_open(charset, "CP1251");
-            if (t.converter != noConverter)
+            if (t.converter != compat::noConverter)
                 t.output = Output::Converted;
         }
         return t;
@@ -148,7 +147,7 @@ std::size_t nextCharacter(const char* name, std::size_t left, bool& control)
 {
     if (target().utf8Names) {
         char32_t code = 0;
-        const std::size_t length = compat::utf8Character(name, left, code);
+        const std::size_t length = utf8::character(name, left, code);
         control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
         return length;
     }

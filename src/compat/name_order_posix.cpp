@@ -5,12 +5,11 @@
 
 #include "compat/charset_posix.h"
 #include "compat/upper_case_table.h"
+#include "utf8.h"
 
 namespace compat {
 
 namespace {
-
-const iconv_t noConverter = reinterpret_cast<iconv_t>(-1);
 
 void appendUtf16(char32_t code, std::u16string& units)
 {
@@ -23,12 +22,12 @@ void appendUtf16(char32_t code, std::u16string& units)
     }
 }
 
-// Strict UTF-8 (see utf8Character).
+// Strict UTF-8 (see utf8::character).
 bool decodeUtf8(const std::string& bytes, std::u16string& units)
 {
     for (std::size_t i = 0; i < bytes.size();) {
         char32_t code = 0;
-        const std::size_t length = utf8Character(bytes.data() + i, bytes.size() - i, code);
+        const std::size_t length = utf8::character(bytes.data() + i, bytes.size() - i, code);
         if (length == 0)
             return false;
         appendUtf16(code, units);
@@ -64,7 +63,7 @@ bool operator<(const NameKey& a, const NameKey& b)
 NameKeys::NameKeys(const char* charset) : converter_(noConverter)
 {
     const std::string name = normalizedCharset(charset);
-    if (name != "UTF8" && !isAsciiOnly(name))
+    if (!namesAreUtf8(name))
         converter_ = iconv_open("UTF-16LE", charset);
 }
 
