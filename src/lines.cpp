@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "announce.h"
+#include "exits.h"
 #include "compat/win32.h"
 
 // Adds a copy of name as a new last slot of the list.

@@ -5,6 +5,7 @@
 #include <clocale>
 
 #include "announce.h"
+#include "exits.h"
 #include "lines.h"
 #include "playback.h"
 #include "settings.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "announce.h"
+#include "exits.h"
 #include "fake_system.h"
 
 namespace {
