@@ -1,19 +1,16 @@
-// The Win32 PlaySoundA on POSIX systems, over libsndfile and ALSA.
-//
-// Supported: a WAV file by name (SND_FILENAME) and the system default sound
-// (SND_ALIAS_ID with SND_ALIAS_SYSTEMDEFAULT), each synchronously or with
-// SND_ASYNC. Every play opens ALSA's "default" device and closes it when done,
-// so nothing is held between plays and a restarted sound server is found
-// again. A file that cannot be played is replaced by the system default
-// sound, unless SND_NODEFAULT says otherwise, and the call yields FALSE.
+// The Win32 PlaySoundA on POSIX systems, over libsndfile and ALSA, for the
+// calls the player makes: a WAV file by name (SND_FILENAME) and the system
+// default sound (SND_ALIAS_ID with SND_ALIAS_SYSTEMDEFAULT), each
+// synchronously or with SND_ASYNC. Every play opens ALSA's "default" device
+// and closes it when done, so nothing is held between plays and a restarted
+// sound server is found again. A file that cannot be played is replaced by
+// the system default sound, and the call yields FALSE.
 // Every wait is bounded: a play that has not been heard to its end a few
 // seconds after it could have been (a server that died or froze) is given up,
 // and a synchronous call returns then even if a library call still holds the
 // play's thread.
 
 #include "compat/win32.h"
-
-#include <cstdint>
 
 #include "compat/sound_posix.h"
 
@@ -53,90 +50,81 @@ sound::PlayPlan planFor(unsigned rate)
 struct Request {
     bool systemDefault = false;
     std::string fileName;
-    bool noDefault = false;
 };
 
 // One sound made ready to play: its source and the device open for it.
-struct Playback {
+struct Prepared {
     sound::Source source;
     sound::Device device;
     bool substitute = false;  // the default sound, in place of a file
 };
 
 // Makes the system default sound ready: the theme's bell, or the chime.
-Opened prepareDefaultSound(Playback& playback, sound::PlayControl& control)
+Opened prepareDefaultSound(Prepared& sound, sound::PlayControl& control)
 {
     for (const std::string& bell : sound::themeBells()) {
-        if (!playback.source.openFile(bell.c_str(), false))
+        if (!sound.source.openFile(bell.c_str(), false))
             continue;
-        const Opened opened = playback.device.open(playback.source, control);
+        const Opened opened = sound.device.open(sound.source, control);
         if (opened != Opened::Unplayable)
             return opened;
         break;
     }
-    playback.source.openSamples(sound::chime(), sound::chimeRate);
-    return playback.device.open(playback.source, control);
+    sound.source.openSamples(sound::chime(), sound::chimeRate);
+    return sound.device.open(sound.source, control);
 }
 
 // Opens what request names, or the default sound in its place.
-Opened prepare(const Request& request, Playback& playback, sound::PlayControl& control)
+Opened prepare(const Request& request, Prepared& sound, sound::PlayControl& control)
 {
     if (request.systemDefault)
-        return prepareDefaultSound(playback, control);
-    if (playback.source.openFile(request.fileName.c_str(), true)) {
-        const Opened opened = playback.device.open(playback.source, control);
+        return prepareDefaultSound(sound, control);
+    if (sound.source.openFile(request.fileName.c_str(), true)) {
+        const Opened opened = sound.device.open(sound.source, control);
         if (opened != Opened::Unplayable)
             return opened;
     }
-    if (request.noDefault)
-        return Opened::Unplayable;
-    playback.substitute = true;
-    return prepareDefaultSound(playback, control);
+    sound.substitute = true;
+    return prepareDefaultSound(sound, control);
 }
 
 // Plays what request names to its end, on the play's own thread; true when
 // that sound was heard.
 bool perform(const Request& request, sound::PlayControl& control)
 {
+    // The device's turn (a second after it last failed), and the opening.
     sound::DeviceRetry& retry = sound::deviceRetry();
-    if (retry.awaitTurn(control))
+    const Clock::time_point turn = retry.turn();
+    control.moveDeadline(turn + sound::openingTakesAtMost);
+    if (control.stop().pauseUntil(turn))
         return false;
     // A device still held by a library call (a frozen server) is not joined
     // by a second one: this try fails, and the next waits its turn.
-    if (sound::playLeftBehind()) {
+    if (sound::playsLeftBehind() > 0) {
         retry.noteFailure();
         return false;
     }
-    Playback playback;
-    if (prepare(request, playback, control) != Opened::Ready)
+    Prepared sound;
+    if (prepare(request, sound, control) != Opened::Ready)
         return false;
-    const sound::PlayPlan plan = planFor(playback.source.rate());
-    const sound::Ending ending = playback.device.play(playback.source, plan, control);
+    const sound::PlayPlan plan = planFor(sound.source.rate());
+    const sound::Ending ending = sound.device.play(sound.source, plan, control);
     lastPlayEnded.set(Clock::now());
-    return ending == sound::Ending::Heard && !playback.substitute;
+    return ending == sound::Ending::Heard && !sound.substitute;
 }
 
 }  // namespace
 
 BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
 {
-    // A new play, or none, ends the sound still playing, as on Windows.
+    // A new play ends the sound still playing, as on Windows.
     sound::stopAsync();
-    if (pszSound == nullptr)
-        return TRUE;
-
+    // The two plays the player asks for: the system default sound (by
+    // SND_ALIAS_ID; the only alias there is), and a file by its name.
     Request request;
-    request.noDefault = (fdwSound & SND_NODEFAULT) != 0;
-    if ((fdwSound & SND_ALIAS_ID) == SND_ALIAS_ID) {
-        // The system default sound is the only alias there is.
-        request.systemDefault = true;
-        if (reinterpret_cast<std::uintptr_t>(pszSound) != SND_ALIAS_SYSTEMDEFAULT && request.noDefault)
-            return FALSE;
-    } else if ((fdwSound & SND_FILENAME) != 0) {
+    request.systemDefault = (fdwSound & SND_ALIAS_ID) == SND_ALIAS_ID;
+    if (!request.systemDefault)
         request.fileName = pszSound;
-    } else {
-        return FALSE;
-    }
     const sound::Play play = [request](sound::PlayControl& control) { return perform(request, control); };
     if ((fdwSound & SND_ASYNC) != 0)
         return sound::playAsync(play) ? TRUE : FALSE;

@@ -6,12 +6,14 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "compat/lasting.h"
+
 namespace compat {
 
 namespace {
 
-// Quiets in force (on any thread), and the standard error they hid; never
-// destroyed, as a sound may still be playing while the process exits.
+// Quiets in force (on any thread), and the standard error they hid
+// (compat::lasting<Hidden>()).
 struct Hidden {
     std::mutex lock;
     int quiets = 0;
@@ -19,8 +21,7 @@ struct Hidden {
 };
 Hidden& hidden()
 {
-    static Hidden* state = new Hidden;
-    return *state;
+    return lasting<Hidden>();
 }
 
 }  // namespace

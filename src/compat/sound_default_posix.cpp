@@ -6,30 +6,40 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "compat/lasting.h"
+
 namespace sound {
 
-// A short two-note chime, for systems without a sound theme. Never
-// destroyed: it may still be playing while the process exits.
-const std::vector<std::int16_t>& chime()
-{
-    static const std::vector<std::int16_t>* samples = new std::vector<std::int16_t>([] {
+namespace {
+
+// A short two-note chime, for systems without a sound theme
+// (compat::lasting<Chime>(): it may still be playing while the process
+// exits).
+struct Chime {
+    std::vector<std::int16_t> samples;
+    Chime()
+    {
         constexpr unsigned rate = chimeRate;
         constexpr double pi = 3.14159265358979323846;
         const double notes[] = {1318.51, 1046.50};  // E6, C6
         constexpr std::size_t noteFrames = rate * 3 / 10;
-        std::vector<std::int16_t> out;
-        out.reserve(noteFrames * 2);
+        samples.reserve(noteFrames * 2);
         for (double frequency : notes) {
             for (std::size_t i = 0; i < noteFrames; ++i) {
                 const double t = static_cast<double>(i) / rate;
                 const double attack = std::min(1.0, t / 0.005);
                 const double level = 0.4 * attack * std::exp(-t * 9.0);
-                out.push_back(static_cast<std::int16_t>(32767.0 * level * std::sin(2 * pi * frequency * t)));
+                samples.push_back(static_cast<std::int16_t>(32767.0 * level * std::sin(2 * pi * frequency * t)));
             }
         }
-        return out;
-    }());
-    return *samples;
+    }
+};
+
+}  // namespace
+
+const std::vector<std::int16_t>& chime()
+{
+    return compat::lasting<Chime>().samples;
 }
 
 // The desktop sound theme's "bell", looked up in the XDG data directories.

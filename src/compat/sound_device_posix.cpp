@@ -5,7 +5,9 @@
 #include "compat/sound_posix.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "compat/lasting.h"
 #include "compat/quiet_posix.h"
 #include "compat/sound_stream_posix.h"
 
@@ -19,9 +21,6 @@ constexpr std::size_t blockBytes = 16 * 1024;
 // Device buffer: two seconds, so that a play wakes the process a few times a
 // second only; a stop still takes effect at once (the buffer is dropped).
 constexpr unsigned deviceLatencyUs = 2000000;
-// How long opening the device may take before the play is given up on (a
-// sound server that froze holds it).
-constexpr Clock::duration openingTakesAtMost = std::chrono::seconds(2);
 // A device that failed is tried again this long after at the earliest.
 constexpr Clock::duration retryAfter = std::chrono::seconds(1);
 
@@ -31,11 +30,10 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 }  // namespace
 
-bool DeviceRetry::awaitTurn(PlayControl& control) const
+Clock::time_point DeviceRetry::turn() const
 {
-    const Clock::time_point turn = lastFailure_.isSet() ? lastFailure_.get() + retryAfter : Clock::now();
-    control.expectDoneBy(std::max(turn, Clock::now()) + openingTakesAtMost + closingTakesAtMost);
-    return control.stop().pauseUntil(turn);
+    const Clock::time_point now = Clock::now();
+    return lastFailure_.isSet() ? std::max(lastFailure_.get() + retryAfter, now) : now;
 }
 
 void DeviceRetry::noteFailure()
@@ -45,8 +43,7 @@ void DeviceRetry::noteFailure()
 
 DeviceRetry& deviceRetry()
 {
-    static DeviceRetry* retry = new DeviceRetry;  // used until the process ends
-    return *retry;
+    return compat::lasting<DeviceRetry>();
 }
 
 // Opened without blocking (a busy device fails at once), so that every wait
@@ -58,7 +55,7 @@ Opened Device::open(const Source& source, PlayControl& control)
     close();
     static const int quiet = snd_lib_error_set_handler(quietAlsa);
     (void)quiet;
-    control.expectDoneBy(Clock::now() + openingTakesAtMost + closingTakesAtMost);
+    control.moveDeadline(Clock::now() + openingTakesAtMost);
     const compat::Quiet quietLibraries;
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
@@ -93,24 +90,22 @@ Ending Device::play(Source& source, const PlayPlan& plan, PlayControl& control)
     std::vector<unsigned char> block(blockFrames * frameBytes);
 
     Stream stream{pcm_, source.rate(), frameBytes, control};
-    stream.expectDone();
-    Ending ending = Ending::Heard;
-    for (std::size_t leadIn = plan.leadInFrames; ending == Ending::Heard && leadIn > 0;) {
-        const std::size_t frames = std::min(leadIn, blockFrames);
-        ending = stream.write(silence.data(), frames);
-        leadIn -= frames;
-    }
-    while (ending == Ending::Heard) {
-        const std::size_t frames = source.read(block.data(), blockFrames);
-        if (frames == 0)
-            break;
-        ending = stream.write(block.data(), frames);
-    }
-    if (ending == Ending::Heard)
-        ending = stream.waitUntilHeard(plan.tail, silence.data(), blockFrames);
+    stream.renewDeadline();
+    const Ending ending = [&] {
+        for (std::size_t leadIn = plan.leadInFrames; leadIn > 0;) {
+            const std::size_t frames = std::min(leadIn, blockFrames);
+            if (const std::optional<Ending> ended = stream.write(silence.data(), frames))
+                return *ended;
+            leadIn -= frames;
+        }
+        for (std::size_t frames = 0; (frames = source.read(block.data(), blockFrames)) > 0;)
+            if (const std::optional<Ending> ended = stream.write(block.data(), frames))
+                return *ended;
+        return stream.waitUntilHeard(plan.tail, silence.data(), blockFrames);
+    }();
     if (ending == Ending::Lost)
         deviceRetry().noteFailure();
-    control.expectDoneBy(Clock::now() + closingTakesAtMost);
+    control.moveDeadline(Clock::now());  // closing is what is left
     return ending;
 }
 

@@ -28,6 +28,12 @@ namespace sound {
 
 using Clock = std::chrono::steady_clock;
 
+// How long a library call may hold a play before whoever waits for it gives
+// up (a sound server that froze holds it): opening the device, and closing
+// it.
+constexpr Clock::duration openingTakesAtMost = std::chrono::seconds(2);
+constexpr Clock::duration closingTakesAtMost = std::chrono::seconds(1);
+
 // A moment shared between threads; unset until it is first set.
 class Moment {
 public:
@@ -67,16 +73,19 @@ public:
     // Whether another thread may stop the play (an SND_ASYNC sound): its
     // waits are then short, so that a stop takes effect at once.
     bool stoppable() const { return stoppable_; }
-    // The play will be done by then unless a library call holds it; whoever
-    // waits for it gives up after that moment.
-    void expectDoneBy(Clock::time_point deadline);
+    // Moves the play's deadline: the step it is in will be over by
+    // stepEndsBy unless a library call holds it, and closing the device then
+    // takes at most closingTakesAtMost; whoever waits for the play gives up
+    // after that.
+    void moveDeadline(Clock::time_point stepEndsBy);
 
     // For the thread module: the play's end, the wait for it, and giving up.
     void finish(bool heard);
     // Waits until the play is done (true, with its result in heard) or its
     // deadline, or latest, has passed (false).
     bool awaitDone(bool& heard, Clock::time_point latest = Clock::time_point::max());
-    // Nobody waits for the play any more; playLeftBehind() holds until it ends.
+    // Nobody waits for the play any more; it counts in playsLeftBehind()
+    // until it ends.
     void leaveBehind();
 
 private:
@@ -103,9 +112,10 @@ bool playAndWait(Play play);
 bool playAsync(Play play);
 // Stops the play that playAsync started, waiting a little for it to end.
 void stopAsync();
-// Whether a play that was left behind still runs: its thread is held in a
-// library call (a sound server that froze), and no second one is started.
-bool playLeftBehind();
+// How many plays that were left behind still run: their threads are held in
+// a library call (a sound server that froze); while one does, no other play
+// opens the device.
+int playsLeftBehind();
 
 // A stream of interleaved frames: a decoded file, or samples in memory
 // (sound_source_posix.cpp). It closes what it opened.
@@ -127,8 +137,6 @@ public:
     snd_pcm_format_t format() const { return open_.format; }
     unsigned channels() const { return open_.channels; }
     unsigned rate() const { return open_.rate; }
-    // The length its header gives (a damaged file may end sooner).
-    std::size_t frames() const { return open_.frames; }
     std::size_t frameBytes() const;
     // Reads up to frames frames into buffer; 0 at the end.
     std::size_t read(void* buffer, std::size_t frames);
@@ -139,7 +147,7 @@ private:
         SNDFILE* file = nullptr;
         int fd = -1;  // the file's descriptor, closed after file
         const std::int16_t* samples = nullptr;
-        std::size_t frames = 0;
+        std::size_t frames = 0;  // of the samples
         std::size_t position = 0;
         snd_pcm_format_t format = SND_PCM_FORMAT_S16;
         unsigned channels = 1;
@@ -159,8 +167,8 @@ struct PlayPlan {
 // failed, so that a run without an interval waits instead of spinning.
 class DeviceRetry {
 public:
-    // Waits for the device's turn; true when stopped meanwhile.
-    bool awaitTurn(PlayControl& control) const;
+    // When the device may be tried: now, or a second after the last failure.
+    Clock::time_point turn() const;
     void noteFailure();
 
 private:
@@ -171,10 +179,6 @@ DeviceRetry& deviceRetry();
 
 enum class Opened { Ready, NoDevice, Unplayable };
 enum class Ending { Heard, Stopped, Lost };
-
-// How long closing the device may take before the play is given up on (a
-// sound server that froze holds it).
-constexpr Clock::duration closingTakesAtMost = std::chrono::seconds(1);
 
 // ALSA's "default" device, open for one sound (sound_device_posix.cpp). It
 // closes what it opened. Every failure is noted in deviceRetry().

@@ -58,7 +58,10 @@ snd_pcm_sframes_t Stream::writeSome(const unsigned char* data, std::size_t frame
         if (result < 0) {
             // An underrun or a suspend is recovered from; any other
             // error, or one straight after a recovery, means that the
-            // device or its server is gone.
+            // device or its server is gone. snd_pcm_recover may wait for
+            // a suspended device to resume as long as it takes: that
+            // wait is bounded only by the play's deadline, past which
+            // whoever waits for the play leaves it behind.
             if (recovered || (result != -EPIPE && result != -ESTRPIPE)
                 || snd_pcm_recover(pcm, static_cast<int>(result), 1) < 0)
                 return result;
@@ -72,14 +75,13 @@ snd_pcm_sframes_t Stream::writeSome(const unsigned char* data, std::size_t frame
     return static_cast<snd_pcm_sframes_t>(done);
 }
 
-// Writes frames of the lead-in or the sound, all of them.
-Ending Stream::write(const unsigned char* data, std::size_t frames)
+std::optional<Ending> Stream::write(const unsigned char* data, std::size_t frames)
 {
     const snd_pcm_sframes_t done = writeSome(data, frames, true);
     if (done < 0)
         return done == -EINTR ? Ending::Stopped : Ending::Lost;
     written += frames;
-    expectDone();
-    return Ending::Heard;
+    renewDeadline();
+    return std::nullopt;
 }
 }  // namespace sound

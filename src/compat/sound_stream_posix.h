@@ -6,6 +6,8 @@
 
 #include "compat/sound_posix.h"
 
+#include <optional>
+
 namespace sound {
 
 // How long past the moment a sound could at the earliest have been heard to
@@ -33,14 +35,16 @@ struct Stream {
     Clock::time_point heardAtTheEarliest() const { return started + framesToTime(written, rate); }
     Clock::time_point giveUpAt() const { return heardAtTheEarliest() + giveUpAfter; }
 
-    // Whoever waits for the play gives up on it once it has outlived its
-    // own bound: a library call held it.
-    void expectDone() { control.expectDoneBy(giveUpAt() + closingTakesAtMost); }
+    // The play's deadline follows the stream's give-up moment, which moves
+    // on as frames are written: whoever waits for the play gives up on it
+    // once it has outlived that (a library call held it).
+    void renewDeadline() { control.moveDeadline(giveUpAt()); }
 
     // Writing (sound_stream_posix.cpp).
     void noteStart();
     snd_pcm_sframes_t writeSome(const unsigned char* data, std::size_t frames, bool whole);
-    Ending write(const unsigned char* data, std::size_t frames);
+    // Writes all of frames, or ends the play: stopped, or the device lost.
+    std::optional<Ending> write(const unsigned char* data, std::size_t frames);
 
     // Waiting until heard (sound_wait_posix.cpp).
     Ending waitUntilHeard(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames);

@@ -2,7 +2,7 @@
 // that whoever waits for it can give up once the play has outlived what it
 // expected (a library call held by a sound server that froze) and carry on:
 // the thread then ends by itself whenever the call returns. One such play
-// at most is left behind at a time (playLeftBehind).
+// at most is left behind at a time (playsLeftBehind).
 
 #include "compat/sound_posix.h"
 
@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+
+#include "compat/lasting.h"
 
 namespace sound {
 
@@ -22,7 +24,7 @@ constexpr Clock::duration stopTakesAtMost = std::chrono::milliseconds(500);
 // (a theme's bell may be long).
 constexpr Clock::duration finishingTakesAtMost = std::chrono::seconds(3);
 
-std::atomic<int> playsLeftBehind{0};
+std::atomic<int> leftBehind{0};
 
 // Starts play on a detached thread that shares control with the caller.
 bool start(Play play, const std::shared_ptr<PlayControl>& control)
@@ -43,15 +45,14 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
     }
 }
 
-// The one SND_ASYNC play. Never destroyed: the process may end while it plays.
+// The one SND_ASYNC play (compat::lasting<AsyncPlay>()).
 struct AsyncPlay {
     std::mutex lock;
     std::shared_ptr<PlayControl> control;
 };
 AsyncPlay& asyncPlay()
 {
-    static AsyncPlay* play = new AsyncPlay;
-    return *play;
+    return compat::lasting<AsyncPlay>();
 }
 
 // A process that ends by itself lets the sound it started be heard to its
@@ -69,11 +70,11 @@ void finishAsync()
 
 }  // namespace
 
-void PlayControl::expectDoneBy(Clock::time_point deadline)
+void PlayControl::moveDeadline(Clock::time_point stepEndsBy)
 {
     {
         const std::lock_guard<std::mutex> guard(lock_);
-        deadline_ = deadline;
+        deadline_ = stepEndsBy + closingTakesAtMost;
     }
     changed_.notify_all();
 }
@@ -85,7 +86,7 @@ void PlayControl::finish(bool heard)
         done_ = true;
         heard_ = heard;
         if (leftBehind_)
-            --playsLeftBehind;
+            --leftBehind;
     }
     changed_.notify_all();
 }
@@ -105,13 +106,13 @@ void PlayControl::leaveBehind()
     const std::lock_guard<std::mutex> guard(lock_);
     if (!done_ && !leftBehind_) {
         leftBehind_ = true;
-        ++playsLeftBehind;
+        ++leftBehind;
     }
 }
 
-bool playLeftBehind()
+int playsLeftBehind()
 {
-    return playsLeftBehind > 0;
+    return leftBehind;
 }
 
 bool playAndWait(Play play)
@@ -123,7 +124,7 @@ bool playAndWait(Play play)
         // that a run without an interval does not spin.
         DeviceRetry& retry = deviceRetry();
         retry.noteFailure();
-        retry.awaitTurn(*control);
+        control->stop().pauseUntil(retry.turn());
         return false;
     }
     bool heard = false;

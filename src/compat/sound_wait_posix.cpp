@@ -59,7 +59,7 @@ Ending Stream::waitUntilHeard(Clock::duration tail, const unsigned char* silence
 // as long as its sound.
 Ending Stream::drain()
 {
-    expectDone();
+    renewDeadline();
     if (snd_pcm_nonblock(pcm, 0) < 0)
         return Ending::Lost;
     const int drained = snd_pcm_drain(pcm);

@@ -73,7 +73,6 @@ void Sleep(DWORD dwMilliseconds);
 
 // WINMM: sound.
 #define SND_ASYNC 0x00000001
-#define SND_NODEFAULT 0x00000002
 #define SND_FILENAME 0x00020000
 #define SND_ALIAS_ID 0x00110000
 #define SND_ALIAS_SYSTEMDEFAULT ((DWORD)'S' | ((DWORD)'D' << 8))
