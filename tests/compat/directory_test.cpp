@@ -115,14 +115,8 @@ TEST(DirectorySearch, AnEmptyOrMissingFolderFindsNothingAndSaysWhich)
     EXPECT_FALSE(FindNextFileA(search, &findData));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
     FindClose(search);
-
-    // A folder that cannot be read (root reads every folder).
-    if (geteuid() != 0) {
-        chmod(dir.path().c_str(), 0);
-        EXPECT_EQ(FindFirstFileA((dir / "*.wav").c_str(), &findData), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        chmod(dir.path().c_str(), 0700);
-    }
+    // A folder that cannot be read: Program.AnEmptyFolderEndsWithStatusOne…
+    // (it takes a user other than root).
 }
 
 }  // namespace

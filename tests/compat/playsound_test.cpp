@@ -146,11 +146,19 @@ TEST(UnplayableFiles, PlayTheDefaultSoundAndYieldFalse)
         EXPECT_FALSE(silent(captures[0].samples));
     }
     close(sock);
-    // Root reads any file: the unreadable one is then played.
-    if (geteuid() != 0) {
-        support::AlsaRig rig;
-        EXPECT_EQ(probe(rig, dir.path(), "play", "unreadable.wav").exitCode, 1);
-    }
+    // A file its user may not read (root reads any: the play is then user
+    // nobody's).
+    chmod(dir.path().c_str(), 0755);
+    support::AlsaRig rig;
+    rig.openToOthers();
+    support::StartOptions unprivileged;
+    unprivileged.unprivileged = true;
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play", "unreadable.wav"}, dir.path(), rig.env(), 10000, unprivileged);
+    EXPECT_EQ(ending.exitCode, 1);
+    const std::vector<support::Capture> captures = rig.captures();
+    ASSERT_EQ(captures.size(), 1u) << "no sound in the unreadable file's place";
+    EXPECT_EQ(captures[0].rate, 44100u);
 }
 
 TEST(UnplayableFiles, TheSoundThemeBellIsTheDefaultSoundWhereThereIsOne)

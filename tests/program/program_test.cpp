@@ -322,6 +322,16 @@ TEST(Program, AnEmptyFolderEndsWithStatusOneAndSaysWhere)
     EXPECT_EQ(gone.exitCode, 1);
     EXPECT_EQ(gone.err, "\nПапку \"" + (dir / "gone") + "\" не удалось прочитать (папки больше нет), играть нечего.\n");
 
+    // A folder its user may enter but not read (root reads every folder:
+    // the run is then user nobody's).
+    chmod(dir.path().c_str(), 0755);
+    mkdir((dir / "locked").c_str(), 0311);
+    support::StartOptions unprivileged;
+    unprivileged.unprivileged = true;
+    const support::Ending locked = support::run({LINE_PLAYER, "1"}, dir / "locked", {}, 10000, unprivileged);
+    EXPECT_EQ(locked.exitCode, 1);
+    EXPECT_EQ(locked.err, "\nПапку \"" + (dir / "locked") + "\" не удалось прочитать (нет доступа), играть нечего.\n");
+
     // Said in one write, whole: a socket of datagrams keeps writes apart.
     int error[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, error), 0);

@@ -41,6 +41,13 @@ AlsaRig::AlsaRig(Kind kind)
     writeBytes(dir_ / ".asoundrc", config);
 }
 
+void AlsaRig::openToOthers()
+{
+    chmod(dir_.path().c_str(), 0755);
+    chmod((dir_ / "save.sh").c_str(), 0755);
+    chmod((dir_ / "caps").c_str(), 01777);
+}
+
 std::map<std::string, std::string> AlsaRig::env() const
 {
     return {{"HOME", dir_.path()}, {"XDG_DATA_HOME", dir_ / "share"}, {"XDG_DATA_DIRS", dir_ / "none"}};

@@ -37,6 +37,9 @@ public:
     std::map<std::string, std::string> env() const;
     std::vector<Capture> captures() const;
     const std::string& home() const { return dir_.path(); }
+    // Lets a process of another user (StartOptions::unprivileged) play into
+    // the rig.
+    void openToOthers();
 
 private:
     TempDir dir_;
