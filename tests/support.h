@@ -2,6 +2,7 @@
 // rigs, one header per concern.
 #pragma once
 
+#include "support/draws.h"
 #include "support/files.h"
 #include "support/locales.h"
 #include "support/processes.h"

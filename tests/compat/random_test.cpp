@@ -5,17 +5,18 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <thread>
 #include <vector>
 
 #include "compat/crt.h"
+#include "support/draws.h"
 
 namespace {
 
 TEST(Generator, GivesTheWindowsCRuntimeSequenceWhateverOtherThreadsDraw)
 {
-    // The first draws of the Windows C runtime after srand(42).
-    const std::vector<int> windows = {175, 400, 17869, 30056, 16083, 12879, 8016, 7644};
+    const std::vector<int> windows(std::begin(support::windowsDrawsFrom42), std::end(support::windowsDrawsFrom42));
     // Sound libraries seed and draw from the C library's generator on threads
     // of their own (PipeWire's sample converter does, for every stream).
     std::atomic<bool> done{false};
