@@ -483,21 +483,4 @@ TEST_F(DesktopServer, ALineIsHeardToItsEndWhenTheServerStallsAsItBegins)
     EXPECT_NEAR(lastPartHeard(heard, 300, 600), 0.3 + 0.003, 0.01);
 }
 
-#if !defined(ON_PIPEWIRE) && !defined(ON_PIPEWIRE_PULSE)
-TEST(NoSink, AServerWithoutASinkIsTriedOnceASecond)
-{
-    // The server takes the connection and refuses every stream: each try
-    // fails at once, the start-up sound in the line's place too.
-    support::PulseRig rig(support::PulseRig::Low, {}, support::PulseRig::NoSink);
-    if (!rig.running())
-        GTEST_SKIP() << cannotStart;
-    support::TempDir folder;
-    support::writeTone(folder / "line.wav", 300, 0.3, rate);
-    const support::Observed run = support::observe({LINE_PLAYER, "0"}, folder.path(), rig.env(), 3000);
-    EXPECT_EQ(run.ending.signal, SIGINT);
-    EXPECT_EQ(run.ending.err, "");
-    EXPECT_LT(run.cpuSeconds, 0.15) << "more than 5 % of a core while the server refuses";
-}
-#endif
-
 }  // namespace
