@@ -58,10 +58,12 @@ if [[ "${1:-}" == --inside ]]; then
   echo "with its Recommends the package would bring $("${apt[@]}" -s -o APT::Install-Recommends=true install "$deb" |
     grep -c '^Inst') packages"
   "${apt[@]}" install autopkgtest man-db >/dev/null
+  # What the root holds but for what changes by itself: logs, caches (the
+  # byte code Python writes as autopkgtest runs among them), temporary files.
   snapshot() {
     sudo find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp -o -path /home \
-      -o -path /root -o -path /var/log -o -path /var/cache -o -path /var/lib/apt/lists \) -prune -o -print |
-      LC_ALL=C sort
+      -o -path /root -o -path /var/log -o -path /var/cache -o -path /var/lib/apt/lists -o -name __pycache__ \) \
+      -prune -o -print | LC_ALL=C sort
   }
   snapshot >"$HOME/before"
   sudo autopkgtest --quiet "$deb" . -- null
