@@ -60,8 +60,8 @@ bool chimeIn(const std::vector<short>& samples, std::size_t start)
     return false;
 }
 
-// The 10 ms blocks in which a tone sounds, and how long it sounded in all
-// (support::segments).
+// The 10 ms blocks in which a tone sounds (support::segments), and how long
+// stretches last in all.
 std::vector<std::size_t> blocksWith(const std::vector<short>& heard, double tone)
 {
     std::vector<std::size_t> blocks;
@@ -71,9 +71,12 @@ std::vector<std::size_t> blocksWith(const std::vector<short>& heard, double tone
             blocks.push_back(start);
     return blocks;
 }
-double secondsWith(const std::vector<short>& heard, double tone)
+double secondsIn(const std::vector<support::Segment>& stretches)
 {
-    return static_cast<double>(blocksWith(heard, tone).size()) / 100;
+    double seconds = 0;
+    for (const support::Segment& stretch : stretches)
+        seconds += stretch.end - stretch.start;
+    return seconds;
 }
 
 // The rig's server recorded at a low latency, so that its sink does not mix
@@ -89,8 +92,8 @@ protected:
     // of the given tones.
     bool heardStretches(std::size_t count, const std::vector<double>& tones, int timeoutMs)
     {
-        return support::eventually([&] { return support::segments(rig.heardSoFar(), tones).size() >= count; },
-                                   timeoutMs);
+        support::SegmentsSoFar heard(tones);
+        return support::eventually([&] { return heard.update(rig.settledSoFar()).size() >= count; }, timeoutMs);
     }
     Rig rig;
     support::TempDir folder;
@@ -127,7 +130,8 @@ TEST_F(LowLatencyServer, TheStartupSoundIsStoppedByTheFirstLineWithNoInterval)
     support::writeTone(folder / "line.wav", 300, 4.0, rate);
     rig.startRecording();
     const support::Child child = support::start({LINE_PLAYER, "0"}, folder.path(), rig.env());
-    support::eventually([&] { return secondsWith(rig.heardSoFar(), 300) >= 2; }, 15000);
+    support::SegmentsSoFar line({300});
+    support::eventually([&] { return secondsIn(line.update(rig.settledSoFar())) >= 2; }, 15000);
     const support::Ending ending = support::interrupt(child);
     const std::vector<short> heard = rig.stopRecording();
     EXPECT_EQ(ending.signal, SIGINT);
@@ -163,10 +167,12 @@ TEST_F(LowLatencyServer, ShortAndLongLinesAreHeardWhole)
         support::writeTone(lines / "line.wav", 300, seconds, rate);
         rig.startRecording();
         const support::Child child = support::start({LINE_PLAYER, "0"}, lines.path(), rig.env());
+        support::SegmentsSoFar line({300});
         const bool whole =
-            support::eventually([&] { return secondsWith(rig.heardSoFar(), 300) >= seconds - 0.02; }, 15000);
+            support::eventually([&] { return secondsIn(line.update(rig.settledSoFar())) >= seconds - 0.02; }, 15000);
         support::interrupt(child);
-        EXPECT_TRUE(whole) << secondsWith(rig.stopRecording(), 300) << " s of " << seconds << " heard";
+        EXPECT_TRUE(whole) << secondsIn(support::segments(rig.stopRecording(), {300})) << " s of " << seconds
+                           << " heard";
     }
 }
 
@@ -439,11 +445,12 @@ TEST_P(DesktopSink, ShortLinesAreHeardToTheirEndAtEveryInterval)
             const support::Child child =
                 support::start({LINE_PLAYER, std::to_string(interval)}, folder.path(), rig.env());
             std::vector<double> heard;  // the last parts of lines heard with their first part, that have ended
+            support::LastPartsSoFar parts(first, last);
             support::eventually(
                 [&] {
                     const std::vector<short> settled = rig.settledSoFar();
                     heard.clear();
-                    for (const support::LastPart& part : support::lastParts(settled, first, last))
+                    for (const support::LastPart& part : parts.update(settled))
                         if (part.afterFirst && part.end + 0.05 < static_cast<double>(settled.size()) / rate)
                             heard.push_back(part.seconds);
                     return heard.size() >= lines;

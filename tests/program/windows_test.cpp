@@ -210,8 +210,9 @@ TEST_F(UnderWine, PlaysACyrillicFolderAfterTheStartupSoundInTheLinuxBuildsSequen
     rig.startRecording();
     const support::Child child = support::start({wine, LINE_PLAYER_EXE_X64, "1"}, folder.path(), wineEnv(env));
     const std::vector<double> tones = {300, 500, 700, 900};
-    const bool played = support::eventually(
-        [&] { return support::segments(rig.heardSoFar(), tones).size() >= linuxSequence.size(); }, 90000);
+    support::SegmentsSoFar lines(tones);
+    const bool played =
+        support::eventually([&] { return lines.update(rig.settledSoFar()).size() >= linuxSequence.size(); }, 90000);
     kill(child.pid, SIGKILL);
     support::waitForExit(child, 10000);
     const std::vector<short> heard = rig.stopRecording();

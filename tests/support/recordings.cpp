@@ -65,44 +65,50 @@ double toneLevel(const std::vector<short>& samples, std::size_t start, double fr
 
 std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones)
 {
+    return SegmentsSoFar(tones).update(heard);
+}
+
+const std::vector<Segment>& SegmentsSoFar::update(const std::vector<short>& heard)
+{
     constexpr std::size_t rate = 44100;
     constexpr std::size_t block = rate / 100;
-    std::vector<Segment> found;
-    for (std::size_t start = 0; start + block <= heard.size(); start += block) {
-        const double at = static_cast<double>(start) / rate;
-        for (double tone : tones) {
-            if (toneLevel(heard, start, tone) < 0.2)
+    for (; next_ + block <= heard.size(); next_ += block) {
+        const double at = static_cast<double>(next_) / rate;
+        for (double tone : tones_) {
+            if (toneLevel(heard, next_, tone) < 0.2)
                 continue;
-            if (!found.empty() && found.back().frequency == tone && at - found.back().end < 0.015)
-                found.back().end = at + 0.01;
+            if (!found_.empty() && found_.back().frequency == tone && at - found_.back().end < 0.015)
+                found_.back().end = at + 0.01;
             else
-                found.push_back({tone, at, at + 0.01});
+                found_.push_back({tone, at, at + 0.01});
         }
     }
-    return found;
+    return found_;
 }
 
 std::vector<LastPart> lastParts(const std::vector<short>& heard, double firstTone, double lastTone)
 {
+    return LastPartsSoFar(firstTone, lastTone).update(heard);
+}
+
+const std::vector<LastPart>& LastPartsSoFar::update(const std::vector<short>& heard)
+{
     constexpr std::size_t millisecond = 44;  // at 44100 Hz, near enough
     constexpr std::size_t window = 441;
-    std::vector<LastPart> parts;
-    std::size_t run = 0;
-    std::size_t sinceFirst = 1000;  // milliseconds since the first tone last led
-    for (std::size_t at = 0; at + window <= heard.size(); at += millisecond) {
-        const double first = toneLevel(heard, at, firstTone);
-        const double last = toneLevel(heard, at, lastTone);
+    for (; next_ + window <= heard.size(); next_ += millisecond) {
+        const double first = toneLevel(heard, next_, firstTone_);
+        const double last = toneLevel(heard, next_, lastTone_);
         if (last > 0.05 && last > first) {
-            if (run++ == 0)
-                parts.push_back({0, sinceFirst <= 20, 0});
-            parts.back().seconds = run / 1000.0;
-            parts.back().end = static_cast<double>(at + window) / 44100;
+            if (run_++ == 0)
+                parts_.push_back({0, sinceFirst_ <= 20, 0});
+            parts_.back().seconds = static_cast<double>(run_) / 1000.0;
+            parts_.back().end = static_cast<double>(next_ + window) / 44100;
             continue;
         }
-        run = 0;
-        sinceFirst = first > 0.05 ? 0 : sinceFirst + 1;
+        run_ = 0;
+        sinceFirst_ = first > 0.05 ? 0 : sinceFirst_ + 1;
     }
-    return parts;
+    return parts_;
 }
 
 }  // namespace support

@@ -32,6 +32,19 @@ struct Segment {
 // was heard, in order.
 std::vector<Segment> segments(const std::vector<short>& heard, const std::vector<double>& tones);
 
+// segments() of a recording that grows (the same samples, and more at each
+// call): each update analyses only what was added since the last.
+class SegmentsSoFar {
+public:
+    explicit SegmentsSoFar(std::vector<double> tones) : tones_(std::move(tones)) {}
+    const std::vector<Segment>& update(const std::vector<short>& heard);
+
+private:
+    std::vector<double> tones_;
+    std::vector<Segment> found_;
+    std::size_t next_ = 0;  // the first sample not yet analysed
+};
+
 // The last part of one sound in two tones as heard: how long its last tone
 // sounded, and whether its first tone was heard just before. When it was
 // not, the recording lost the sound's start (a recorder may, on a sink that
@@ -46,5 +59,20 @@ struct LastPart {
 // in which lastTone sounds louder than firstTone (10 ms windows, so a part
 // measures about 3 ms longer than it is).
 std::vector<LastPart> lastParts(const std::vector<short>& heard, double firstTone, double lastTone);
+
+// lastParts() of a recording that grows, as SegmentsSoFar. The last part may
+// still be growing: it has ended once the recording goes on past its end.
+class LastPartsSoFar {
+public:
+    LastPartsSoFar(double firstTone, double lastTone) : firstTone_(firstTone), lastTone_(lastTone) {}
+    const std::vector<LastPart>& update(const std::vector<short>& heard);
+
+private:
+    double firstTone_, lastTone_;
+    std::vector<LastPart> parts_;
+    std::size_t next_ = 0;
+    std::size_t run_ = 0;
+    std::size_t sinceFirst_ = 1000;  // milliseconds since the first tone last led
+};
 
 }  // namespace support
