@@ -8,6 +8,11 @@
 
 pids=()
 
+# The rigs' servers and recorders run with a real-time priority where they
+# may (as root), as a desktop's do through rtkit.
+rt=()
+chrt -f 20 true 2>/dev/null && rt=(chrt -f 20)
+
 stop_rigs() {
   [[ ${#pids[@]} -gt 0 ]] || return 0
   kill -CONT "${pids[@]}" 2>/dev/null || true
@@ -33,8 +38,6 @@ start_pulse() {  # [SINK_ARGUMENTS [MODULE...]]
   export XDG_RUNTIME_DIR=$work/pulse/runtime HOME=$work/pulse/home
   unset PULSE_SERVER
   mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$HOME"
-  local modules=(--load="module-null-sink sink_name=rig ${1:-}" --load=module-native-protocol-unix)
-  for module in "${@:2}"; do modules+=(--load="$module"); done
   local preload=()
   tap=
   if [[ -n ${tap_library:-} ]]; then
@@ -43,11 +46,11 @@ start_pulse() {  # [SINK_ARGUMENTS [MODULE...]]
     sink_rate=$(sed -n 's/.*rate=\([0-9]*\).*/\1/p' <<<"${1:-}") sink_channels=$(sed -n 's/.*channels=\([0-9]*\).*/\1/p' <<<"${1:-}")
     sink_rate=${sink_rate:-44100} sink_channels=${sink_channels:-2}
   fi
-  "${preload[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit "${modules[@]}" >/dev/null 2>&1 &
+  "${preload[@]}" "${rt[@]}" "$root/tests/rigs/pulse-rig.sh" "$@" >/dev/null 2>&1 &
   server=$!
   pids+=("$server")
   await pactl info
-  recorder=(parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1)
+  recorder=("${rt[@]}" parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1)
 }
 taps=0
 
@@ -93,7 +96,7 @@ start_pipewire() {  # [RATE [CHANNELS]]
   "$root/tests/rigs/pipewire-rig.sh" unpack "$pipewire"
   "$root/tests/rigs/pipewire-rig.sh" configure "$pipewire" "$dir" "${1:-48000}" "${2:-2}"
   mapfile -t pipewire_env < <("$root/tests/rigs/pipewire-rig.sh" env "$pipewire" "$dir")
-  env "${pipewire_env[@]}" pipewire >/dev/null 2>&1 &
+  env "${pipewire_env[@]}" "${rt[@]}" pipewire >/dev/null 2>&1 &
   pids+=($!)
   await env "${pipewire_env[@]}" pw-cli info 0
   env "${pipewire_env[@]}" dbus-run-session -- wireplumber >/dev/null 2>&1 &
@@ -103,19 +106,19 @@ start_pipewire() {  # [RATE [CHANNELS]]
   local name
   for name in "${pipewire_env[@]}"; do export "${name?}"; done
   unset PULSE_SERVER
-  recorder=(pw-record --target rig -P '{ stream.capture.sink = true }' --rate 44100 --channels 1 --format s16 -)
+  recorder=("${rt[@]}" pw-record --target rig -P '{ stream.capture.sink = true }' --rate 44100 --channels 1 --format s16 -)
 }
 
 # Rig 9: rig 8's PipeWire serving PulseAudio's protocol (pipewire-pulse),
 # which a client reaches through ALSA's pulse plug-in (libasound2-plugins).
 start_pipewire_pulse() {  # [RATE [CHANNELS]]
   start_pipewire "$@"
-  env "${pipewire_env[@]}" pipewire -c pipewire-pulse.conf >/dev/null 2>&1 &
+  env "${pipewire_env[@]}" "${rt[@]}" pipewire -c pipewire-pulse.conf >/dev/null 2>&1 &
   pids+=($!)
   local dir=$work/pipewire
   export PULSE_SERVER=unix:$dir/runtime/pulse/native HOME=$dir/pulse-client XDG_RUNTIME_DIR=$work/pulse-client
   mkdir -p -m 700 "$XDG_RUNTIME_DIR"
   unset LD_LIBRARY_PATH SPA_PLUGIN_DIR PIPEWIRE_MODULE_DIR PIPEWIRE_CONFIG_DIR
   await pactl info
-  recorder=(parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1)
+  recorder=("${rt[@]}" parec -d rig.monitor --raw --format=s16le --rate=44100 --channels=1)
 }

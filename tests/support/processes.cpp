@@ -114,6 +114,11 @@ bool becomeUnprivileged()
     // The child starts with the default action for every signal.
     signal(SIGINT, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
+    if (options.realTime) {
+        sched_param priority{};
+        priority.sched_priority = 20;
+        sched_setscheduler(0, SCHED_FIFO, &priority);
+    }
     const rlimit limit{static_cast<rlim_t>(options.processLimit), static_cast<rlim_t>(options.processLimit)};
     if ((options.unprivileged && !becomeUnprivileged())
         || (options.processLimit > 0 && setrlimit(RLIMIT_NPROC, &limit) != 0))

@@ -36,7 +36,10 @@ struct Ending {
 // its own where /proc is an empty folder (a chroot, a sandbox); as user
 // nobody when the caller is root, so that permissions and limits hold (the
 // files it uses must be open to others); with at most processLimit
-// processes and threads of its user (`ulimit -u`).
+// processes and threads of its user (`ulimit -u`); with a real-time
+// priority where it may have one (a sound server or recorder, as rtkit
+// gives a desktop's, so that a busy machine does not starve it), as it is
+// elsewhere.
 //
 // A child that cannot be set up so exits with status 125 before it runs:
 // `supported` tells beforehand.
@@ -49,6 +52,7 @@ struct StartOptions {
     bool withoutProc = false;
     bool unprivileged = false;
     long processLimit = 0;  // 0: no limit
+    bool realTime = false;
 };
 bool supported(const StartOptions& options);
 

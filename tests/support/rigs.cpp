@@ -84,6 +84,15 @@ std::vector<Capture> AlsaRig::captures() const
 
 namespace {
 
+// A rig's servers and recorders run with a real-time priority where they
+// may, as a desktop's do.
+StartOptions realTime()
+{
+    StartOptions options;
+    options.realTime = true;
+    return options;
+}
+
 // Sends signal to pid and to its children (dbus-run-session's, say).
 void signalTree(pid_t pid, int signal)
 {
@@ -140,7 +149,7 @@ void ServerRig::startRecorder(const std::vector<std::string>& argv, const std::m
 {
     // The recorder runs for the server's whole life: a null sink with nothing
     // to play hands its monitor's first samples over only after a while.
-    recorder_ = start(argv, dir_.path(), env);
+    recorder_ = start(argv, dir_.path(), env, realTime());
     running_ = eventually([&] { return fileSize(recorder_.outPath) > 44100; }, 15000);
 }
 
@@ -254,21 +263,16 @@ void PulseRig::startServer()
     running_ = false;
     if (!installed())
         return;
-    std::vector<std::string> argv = {"/usr/bin/pulseaudio", "-n",
-                                     "--daemonize=no",      "--exit-idle-time=-1",
-                                     "--disallow-exit",     "--load=module-native-protocol-unix"};
-    if (kind_ == NullSink) {
-        argv.push_back("--load=module-null-sink sink_name=rig rate=" + std::to_string(sink_.rate)
-                       + " channels=" + std::to_string(sink_.channels));
-        argv.push_back("--load=module-always-sink");
-    }
+    std::vector<std::string> argv = {PULSE_RIG_SCRIPT};
+    argv.push_back(kind_ == NoSink ? "none"
+                                   : "rate=" + std::to_string(sink_.rate) + " channels=" + std::to_string(sink_.channels));
     // What the sink plays is tapped: a sink that mixes ahead takes back what
     // a stream closed early had not yet had heard, which its monitor keeps.
     std::map<std::string, std::string> serverEnv = env();
     serverEnv["LD_PRELOAD"] = PULSE_TAP;
     serverEnv["TAP_FILE"] = dir_ / "tap.raw";
     listenTo(dir_ / "tap.raw", sink_.rate, sink_.channels, latency_ == Low ? 0.25 : 2.1);
-    server_ = start(argv, dir_.path(), serverEnv);
+    server_ = start(argv, dir_.path(), serverEnv, realTime());
     running_ = eventually(
         [&] {
             return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
@@ -276,7 +280,6 @@ void PulseRig::startServer()
         15000);
     if (!running_ || kind_ == NoSink)
         return;
-    run({"/usr/bin/pactl", "set-default-sink", "rig"}, dir_.path(), env(), 5000);
     std::vector<std::string> recorder = {"/usr/bin/parec", "-d",           "rig.monitor", "--raw",
                                          "--format=s16le", "--rate=44100", "--channels=1"};
     if (latency_ == Low)
@@ -358,7 +361,7 @@ std::map<std::string, std::string> PipeWireRig::env() const
 void PipeWireRig::startServer()
 {
     const std::string bin = PIPEWIRE_ROOT "/usr/bin/";
-    server_ = start({bin + "pipewire"}, dir_.path(), serverEnv_);
+    server_ = start({bin + "pipewire"}, dir_.path(), serverEnv_, realTime());
     running_ = eventually(
         [&] {
             return run({bin + "pw-cli", "info", "0"}, dir_.path(), serverEnv_, 5000).exitCode == 0;
@@ -376,7 +379,7 @@ void PipeWireRig::startServer()
         },
         15000);
     if (running_ && route_ == PulseServer) {
-        pulseServer_ = start({bin + "pipewire", "-c", "pipewire-pulse.conf"}, dir_.path(), serverEnv_);
+        pulseServer_ = start({bin + "pipewire", "-c", "pipewire-pulse.conf"}, dir_.path(), serverEnv_, realTime());
         running_ = eventually(
             [&] {
                 return run({"/usr/bin/pactl", "info"}, dir_.path(), env(), 5000).exitCode == 0;
