@@ -59,10 +59,12 @@ if [[ "${1:-}" == --inside ]]; then
     grep -c '^Inst') packages"
   "${apt[@]}" install autopkgtest man-db >/dev/null
   # What the root holds but for what changes by itself: logs, caches (the
-  # byte code Python writes as autopkgtest runs among them), temporary files.
+  # byte code Python writes as autopkgtest runs among them, and the AppStream
+  # catalogue apt's update writes beside its lists), temporary files.
   snapshot() {
     sudo find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp -o -path /home \
-      -o -path /root -o -path /var/log -o -path /var/cache -o -path /var/lib/apt/lists -o -name __pycache__ \) \
+      -o -path /root -o -path /var/log -o -path /var/cache -o -path /var/lib/apt/lists \
+      -o -path /var/lib/app-info -o -path /var/lib/swcatalog -o -name __pycache__ \) \
       -prune -o -print | LC_ALL=C sort
   }
   snapshot >"$HOME/before"
