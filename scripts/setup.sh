@@ -22,6 +22,8 @@ case "${1:-}" in
     packages+=(
       "${windows32[@]}" "${windows64[@]}" "${package[@]}"
       wine64                                  # the 64-bit Windows build runs under Wine
+      arch-test unzip                         # the released 32-bit exe, run under 32-bit Wine in an
+                                              # i386 root of its own (tests/rigs/wine32-root.sh)
       libgtest-dev
       pulseaudio pulseaudio-utils             # a real-time sound server with a null sink
       libasound2-plugins                      # ALSA's "default" device reaches that server
