@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the Windows executables (32- and 64-bit,
-# the 64-bit one run under Wine), the Linux build with its tests on ALSA,
+# Sets up, builds and runs every test: the Windows executables (the release's
+# 32-bit one run under 32-bit Wine in an i386 root, the 64-bit build under
+# wine64), the Linux build with its tests on ALSA,
 # PulseAudio and PipeWire, the Linux tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, a brief libFuzzer run of
 # the file-playing path; a build with Clang, a plain CMake build and install
@@ -37,6 +38,10 @@ done
 
 echo "== the releases, in a clean Debian 12 root"
 scripts/package.sh
+# The release's 32-bit exe runs under Debian 12's 32-bit Wine, in an i386
+# root of its own (made once, kept under build/roots).
+echo "== Debian 12's 32-bit Wine in an i386 root"
+"${sudo[@]}" tests/rigs/wine32-root.sh make build/roots/wine32
 
 # A new user's routes on Debian 12 and 13, the real-time tests on Debian
 # 13's PulseAudio and PipeWire; their releases, built in the same pinned

@@ -1,5 +1,8 @@
-// The Windows executables: the 32-bit release build inspected, the 64-bit
-// build of the same sources run under Wine.
+// The Windows executables: the 32-bit release as the zip holds it,
+// inspected; and run under Wine, the 64-bit build of the same sources under
+// this system's wine64, or (built with UNDER_WINE32) the release's 32-bit
+// executable under Debian 12's 32-bit Wine in an i386 root
+// (tests/rigs/wine32-root.sh).
 
 #include <gtest/gtest.h>
 
@@ -36,22 +39,41 @@ std::string missing(const std::string& file, const char* howToGetIt)
     return access(file.c_str(), F_OK) == 0 ? "" : file + " is missing: " + howToGetIt;
 }
 
-constexpr const char* buildI686 = "cmake --preset mingw-i686 && cmake --build --preset mingw-i686";
+constexpr const char* buildZip = "scripts/package.sh --zip";
 constexpr const char* buildX64 = "cmake --preset mingw-x64 && cmake --build --preset mingw-x64";
 
-TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
+// The executable the release zip holds, taken out into folder; why it could
+// not be, or empty.
+std::string takeOutOfTheZip(const support::TempDir& folder)
 {
     for (const std::string& reason :
-         {missing(LINE_PLAYER_EXE_I686, buildI686),
-          missing("/usr/bin/i686-w64-mingw32-objdump", "apt-get install binutils-mingw-w64-i686")})
+         {missing(LINE_PLAYER_RELEASE_ZIP, buildZip), missing("/usr/bin/unzip", "apt-get install unzip")})
+        if (!reason.empty())
+            return reason;
+    const support::Ending unzip = support::run(
+        {"/usr/bin/unzip", "-j", LINE_PLAYER_RELEASE_ZIP, "*/line_player.exe", "-d", folder.path()}, "/", {}, 30000);
+    return unzip.exitCode == 0 ? "" : "the release zip holds no line_player.exe: " + unzip.out + unzip.err;
+}
+
+#if !defined(UNDER_WINE32)
+TEST(WindowsRelease, IsA32BitConsoleProgramForVistaAndLaterThatAsksForTheInvokersRights)
+{
+    support::TempDir release;
+    for (const std::string& reason : {takeOutOfTheZip(release), missing("/usr/bin/i686-w64-mingw32-objdump",
+                                                                        "apt-get install binutils-mingw-w64-i686")})
         if (!reason.empty())
             GTEST_SKIP() << reason;
-    const support::Ending dump =
-        support::run({"/usr/bin/i686-w64-mingw32-objdump", "-p", LINE_PLAYER_EXE_I686}, "/", {}, 30000);
+    const std::string exe = release / "line_player.exe";
+    const support::Ending dump = support::run({"/usr/bin/i686-w64-mingw32-objdump", "-p", exe}, "/", {}, 30000);
     ASSERT_EQ(dump.exitCode, 0) << dump.err;
     EXPECT_NE(dump.out.find("file format pei-i386"), std::string::npos);
     EXPECT_NE(dump.out.find("(PE32)"), std::string::npos);
     EXPECT_NE(dump.out.find("(Windows CUI)"), std::string::npos);
+    // The oldest Windows it runs on: Vista (6.0), the first with what it
+    // imports (GetTickCount64).
+    for (const char* field : {"MajorOSystemVersion\t6\n", "MinorOSystemVersion\t0\n", "MajorSubsystemVersion\t6\n",
+                              "MinorSubsystemVersion\t0\n"})
+        EXPECT_NE(dump.out.find(field), std::string::npos) << field;
     // Linked statically: only system libraries are imported.
     std::set<std::string> imports;
     std::istringstream lines(dump.out);
@@ -61,7 +83,7 @@ TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
     EXPECT_EQ(imports, (std::set<std::string>{"KERNEL32.dll", "WINMM.DLL", "msvcrt.dll"}));
     // A manifest resource (type 24, id 1) saying asInvoker, no UI access.
     EXPECT_NE(dump.out.find("Entry: ID: 0x000018"), std::string::npos);
-    const std::string image = support::readBytes(LINE_PLAYER_EXE_I686);
+    const std::string image = support::readBytes(exe);
     EXPECT_NE(image.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"), std::string::npos);
     // A version resource (type 16) that the file's properties show, in UTF-16.
     EXPECT_NE(dump.out.find("Entry: ID: 0x000010"), std::string::npos);
@@ -73,11 +95,11 @@ TEST(WindowsRelease, IsA32BitConsoleProgramThatAsksForTheInvokersRights)
     }
     // Released stripped, with no link time stamp (the same bytes from every
     // build).
-    EXPECT_EQ(support::run({"/usr/bin/i686-w64-mingw32-objdump", "-h", LINE_PLAYER_EXE_I686}, "/", {}, 30000)
-                  .out.find(".debug"),
+    EXPECT_EQ(support::run({"/usr/bin/i686-w64-mingw32-objdump", "-h", exe}, "/", {}, 30000).out.find(".debug"),
               std::string::npos);
     EXPECT_NE(dump.out.find("Time/Date\t\tThu Jan  1 00:00:00 1970"), std::string::npos);
 }
+#endif
 
 constexpr int rate = 44100;
 
@@ -88,37 +110,118 @@ double firstHeard(const std::vector<short>& heard, double tone)
     return stretches.empty() ? -1 : stretches.front().start;
 }
 
+// The tone of each line heard, of lines whose plays start a second apart: a
+// tone that comes back within half a second is the same line, broken by a
+// buffer Wine delivered late on a busy machine.
+std::vector<double> linesPlayedASecondApart(const std::vector<support::Segment>& heard)
+{
+    std::vector<double> lines;
+    double lastStart = -1;
+    for (const support::Segment& segment : heard) {
+        if (!lines.empty() && segment.frequency == lines.back() && segment.start - lastStart < 0.5)
+            continue;
+        lines.push_back(segment.frequency);
+        lastStart = segment.start;
+    }
+    return lines;
+}
+
+// How the Windows program runs here, and why it cannot (empty when it can).
+struct WindowsBuild {
+    std::string why;
+    std::vector<std::string> wine;  // the command that runs a Windows program
+    std::string wineserver;
+    std::string exe;                            // the program's path, as Wine is given it
+    std::map<std::string, std::string> locale;  // the Russian locale Wine runs in
+    const char* namesCharset;                   // the charset of the names it reads
+    std::vector<std::string> inWine(const std::vector<std::string>& argv) const
+    {
+        std::vector<std::string> command = wine;
+        command.insert(command.end(), argv.begin(), argv.end());
+        return command;
+    }
+};
+
+#if defined(UNDER_WINE32)
+// The release's 32-bit executable under Debian 12's 32-bit Wine, in its i386
+// root; the names in Windows-1251, as a Russian Windows has them.
+WindowsBuild theBuild(const support::TempDir& folder)
+{
+    WindowsBuild build;
+    build.wine = {WINE32_SCRIPT, "run", WINE32_ROOT, "/usr/lib/wine/wine"};
+    build.wineserver = "/usr/lib/wine/wineserver";
+    build.why = missing(WINE32_ROOT "/usr/lib/wine/wine", "tests/rigs/wine32-root.sh make " WINE32_ROOT " (as root)");
+    if (build.why.empty()) {
+        // Entering the root takes root, or user namespaces.
+        const support::Ending entered =
+            support::run({WINE32_SCRIPT, "run", WINE32_ROOT, "/bin/true"}, "/tmp", {}, 30000);
+        if (entered.exitCode != 0)
+            build.why = "cannot enter the i386 root: " + entered.err;
+    }
+    if (build.why.empty())
+        build.why = takeOutOfTheZip(folder);
+    build.exe = folder / "line_player.exe";
+    // The root's own locale, made with it.
+    build.locale = {{"LC_ALL", ""},   {"LC_CTYPE", ""},         {"LC_MESSAGES", ""},
+                    {"LANGUAGE", ""}, {"LANG", "ru_RU.CP1251"}, {"LOCPATH", ""}};
+    build.namesCharset = "CP1251";
+    return build;
+}
+#else
+// The 64-bit build under this system's wine64, in a Russian UTF-8 locale.
+WindowsBuild theBuild(const support::TempDir&)
+{
+    WindowsBuild build;
+    build.wine = {"/usr/lib/wine/wine64"};
+    build.wineserver = "/usr/lib/wine/wineserver";
+    build.why = missing(build.wine[0], "apt-get install wine64");
+    if (build.why.empty())
+        build.why = missing(LINE_PLAYER_EXE_X64, buildX64);
+    if (build.why.empty())
+        build.why = support::makeLocale("ru_RU.UTF-8");
+    build.exe = LINE_PLAYER_EXE_X64;
+    build.locale = support::localeEnv("ru_RU.UTF-8");
+    build.namesCharset = "UTF-8";
+    return build;
+}
+#endif
+
+// A Wine prefix, set up once for the suite, whose Windows has a default
+// sound: a 1.5 kHz tone.
 class UnderWine : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         prefix = new support::TempDir;
-        absent = missing(wine, "apt-get install wine64");
-        if (absent.empty())
-            absent = missing(LINE_PLAYER_EXE_X64, buildX64);
-        if (!absent.empty())
+        build = new WindowsBuild(theBuild(*prefix));
+        if (!build->why.empty())
             return;
         // A new prefix takes a while to set up; do it once for the suite.
-        const support::Ending boot = support::run({wine, "wineboot", "--init"}, "/", wineEnv(), 240000);
+        const support::Ending boot = support::run(build->inWine({"wineboot", "--init"}), "/", wineEnv(), 240000);
         booted = boot.finished && boot.exitCode == 0;
-        // The system default sound of this Windows: a 1.5 kHz tone.
-        support::writeTone(*prefix / "ding.wav", 1500, 0.4, rate);
-        const support::Ending sound =
-            support::run({wine, "reg", "add", "HKCU\\AppEvents\\Schemes\\Apps\\.Default\\SystemDefault\\.Current",
-                          "/ve", "/d", "Z:" + windowsPath(*prefix / "ding.wav"), "/f"},
-                         "/", wineEnv(), 60000);
-        booted = booted && sound.exitCode == 0;
+        // The default sound, as Windows (".Default") and Wine's PlaySound
+        // (SystemDefault, for SND_ALIAS_SYSTEMDEFAULT) look for it.
+        support::writeTone(*prefix / "ding.wav", 1500, 2.0, rate);
+        for (const char* event : {".Default", "SystemDefault"}) {
+            const support::Ending sound = support::run(
+                build->inWine({"reg", "add",
+                               std::string("HKCU\\AppEvents\\Schemes\\Apps\\.Default\\") + event + "\\.Current", "/ve",
+                               "/d", "Z:" + windowsPath(*prefix / "ding.wav"), "/f"}),
+                "/", wineEnv(), 60000);
+            booted = booted && sound.exitCode == 0;
+        }
     }
     static void TearDownTestSuite()
     {
-        if (absent.empty())
-            support::run({"/usr/lib/wine/wineserver", "-k"}, "/", wineEnv(), 30000);
+        if (build->why.empty())
+            stopWineserver();
+        delete build;
         delete prefix;
     }
     void SetUp() override
     {
-        if (!absent.empty())
-            GTEST_SKIP() << absent;
+        if (!build->why.empty())
+            GTEST_SKIP() << build->why;
         ASSERT_TRUE(booted) << "the Wine prefix could not be set up";
     }
 
@@ -135,25 +238,39 @@ protected:
         env["DISPLAY"] = "";
         return env;
     }
+    // Wine's own processes reach a sound server only when started where it
+    // can be found: ended here, they are started anew by the next run.
+    static void stopWineserver() { support::run(build->inWine({build->wineserver, "-k"}), "/", wineEnv(), 30000); }
+    static std::vector<std::string> player(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv = {build->exe};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return build->inWine(argv);
+    }
     // Standard output of a run ended during its first wait.
     static support::Ending startup(const std::vector<std::string>& args, const std::string& folder)
     {
-        std::vector<std::string> argv = {wine, LINE_PLAYER_EXE_X64};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const support::Child child = support::start(argv, folder, wineEnv());
+        const support::Child child = support::start(player(args), folder, wineEnv());
         std::string received;
         EXPECT_TRUE(support::awaitOutput(child, "dream!", received, 60000));
         return support::interrupt(child, 10000);
     }
+    // The environment of a run on rig: its sound server, a Russian locale.
+    static std::map<std::string, std::string> rigEnv(const support::PulseRig& rig)
+    {
+        std::map<std::string, std::string> env = rig.env();
+        for (const auto& [variable, value] : build->locale)
+            env[variable] = value;
+        return wineEnv(env);
+    }
 
-    static constexpr const char* wine = "/usr/lib/wine/wine64";
     static support::TempDir* prefix;
-    static std::string absent;
+    static WindowsBuild* build;
     static bool booted;
 };
 
 support::TempDir* UnderWine::prefix = nullptr;
-std::string UnderWine::absent;
+WindowsBuild* UnderWine::build = nullptr;
 bool UnderWine::booted = false;
 
 TEST_F(UnderWine, WritesTheMessagesAsWindows1251AndEndsOnCtrlC)
@@ -163,19 +280,23 @@ TEST_F(UnderWine, WritesTheMessagesAsWindows1251AndEndsOnCtrlC)
         support::writeTone(folder / name, 300, 0.2, 8000);
     mkdir((folder / "x.wav").c_str(), 0700);
 
+    // No argument, one, two (the default interval, and no hint).
     const support::Ending none = startup({}, folder.path());
-    EXPECT_TRUE(none.finished);
+    EXPECT_TRUE(none.finished) << "Ctrl+C did not end it";
     EXPECT_EQ(none.out, windowsText(support::startupText(300, true, 3)));
     const support::Ending one = startup({"60"}, folder.path());
-    EXPECT_TRUE(one.finished);
+    EXPECT_TRUE(one.finished) << "Ctrl+C did not end it";
     EXPECT_EQ(one.out, windowsText(support::startupText(60, false, 3)));
+    const support::Ending two = startup({"60", "90"}, folder.path());
+    EXPECT_TRUE(two.finished) << "Ctrl+C did not end it";
+    EXPECT_EQ(two.out, windowsText(support::startupText(300, false, 3)));
 }
 
 TEST_F(UnderWine, AnEmptyFolderEndsWithStatusOneAndTheMessage)
 {
     support::TempDir folder;
     mkdir((folder / "x.wav").c_str(), 0700);
-    const support::Ending ending = support::run({wine, LINE_PLAYER_EXE_X64, "5"}, folder.path(), wineEnv(), 60000);
+    const support::Ending ending = support::run(player({"5"}), folder.path(), wineEnv(), 60000);
     EXPECT_EQ(ending.exitCode, 1);
     EXPECT_EQ(ending.out, windowsText(support::startupText(5, false, 0)));
     EXPECT_EQ(ending.err, windowsText("\nВ папке \"Z:" + windowsPath(folder.path())
@@ -188,31 +309,23 @@ TEST_F(UnderWine, PlaysACyrillicFolderAfterTheStartupSoundInTheLinuxBuildsSequen
     if (!rig.running())
         GTEST_SKIP() << "no PulseAudio server could be started";
     // A Russian Windows: its ANSI code page, 1251, holds the names.
-    const std::string whyNot = support::makeLocale("ru_RU.UTF-8");
-    if (!whyNot.empty())
-        GTEST_SKIP() << whyNot;
     support::TempDir folder;
     for (const auto& [name, tone] :
          std::vector<std::pair<std::string, double>>{{"Ночь", 300}, {"море", 500}, {"Ёлка", 700}, {"арбуз", 900}})
-        support::writeTone(folder / (name + ".wav"), tone, 0.3, rate);
+        support::writeTone(folder / support::convert(name + ".wav", "UTF-8", build->namesCharset), tone, 0.3, rate);
     // What the Linux build plays in this folder (Program.PlaysACyrillicFolder
     // InTheOrderWindowsListsIt): the draws from seed 42 over Ёлка, арбуз,
     // море, Ночь.
     const std::vector<double> linuxSequence = support::picks<double>({700, 900, 500, 300}, 12);
 
-    std::map<std::string, std::string> env = rig.env();
-    env.erase("HOME");
-    for (const auto& [variable, value] : support::localeEnv("ru_RU.UTF-8"))
-        env[variable] = value;
-    // Wine's own processes reach the sound server only when started where
-    // it can be found: start them anew here.
-    support::run({"/usr/lib/wine/wineserver", "-k"}, "/", wineEnv(), 30000);
+    stopWineserver();
     rig.startRecording();
-    const support::Child child = support::start({wine, LINE_PLAYER_EXE_X64, "1"}, folder.path(), wineEnv(env));
+    const support::Child child = support::start(player({"1"}), folder.path(), rigEnv(rig));
     const std::vector<double> tones = {300, 500, 700, 900};
     support::SegmentsSoFar lines(tones);
-    const bool played =
-        support::eventually([&] { return lines.update(rig.settledSoFar()).size() >= linuxSequence.size(); }, 90000);
+    const bool played = support::eventually(
+        [&] { return linesPlayedASecondApart(lines.update(rig.settledSoFar())).size() >= linuxSequence.size(); },
+        90000);
     kill(child.pid, SIGKILL);
     support::waitForExit(child, 10000);
     const std::vector<short> heard = rig.stopRecording();
@@ -221,11 +334,50 @@ TEST_F(UnderWine, PlaysACyrillicFolderAfterTheStartupSoundInTheLinuxBuildsSequen
     const double ding = firstHeard(heard, 1500);
     EXPECT_GE(ding, 0) << "the start-up sound was not heard";
     EXPECT_GT(firstHeard(heard, 300), ding) << "the first line was not heard after the start-up sound";
-    std::vector<double> sequence;
-    for (const support::Segment& segment : support::segments(heard, tones))
-        sequence.push_back(segment.frequency);
+    std::vector<double> sequence = linesPlayedASecondApart(support::segments(heard, tones));
     sequence.resize(std::min(sequence.size(), linuxSequence.size()));
     EXPECT_EQ(sequence, linuxSequence);
+}
+
+// The two-second start-up sound goes on until the first line stops it: at
+// interval 1 a second of it is heard; at interval 0 the line follows so soon
+// that Wine stops it before any reaches the sink, or nearly.
+TEST_F(UnderWine, TheStartupSoundIsHeardUntilTheFirstLineStopsIt)
+{
+    support::PulseRig rig;
+    if (!rig.running())
+        GTEST_SKIP() << "no PulseAudio server could be started";
+    support::TempDir folder;
+    support::writeTone(folder / "line.wav", 300, 1.0, rate);
+    for (const char* interval : {"1", "0"}) {
+        SCOPED_TRACE(std::string("interval ") + interval);
+        stopWineserver();
+        rig.startRecording();
+        const support::Child child = support::start(player({interval}), folder.path(), rigEnv(rig));
+        // Until the line has sounded 0.9 s, past where the start-up sound
+        // would have gone on had the line not stopped it.
+        support::SegmentsSoFar line({300});
+        const bool played = support::eventually(
+            [&] {
+                const std::vector<support::Segment>& heard = line.update(rig.settledSoFar());
+                return !heard.empty() && heard.front().end - heard.front().start >= 0.9;
+            },
+            90000);
+        kill(child.pid, SIGKILL);
+        support::waitForExit(child, 10000);
+        const std::vector<short> heard = rig.stopRecording();
+        ASSERT_TRUE(played) << "no line was heard";
+        const std::vector<support::Segment> ding = support::segments(heard, {1500});
+        const double lineStarts = firstHeard(heard, 300);
+        if (std::string(interval) == "1") {
+            ASSERT_FALSE(ding.empty()) << "the start-up sound was not heard";
+            EXPECT_LT(ding.front().end - ding.front().start, 1.5) << "the start-up sound was not stopped";
+        }
+        if (!ding.empty()) {
+            EXPECT_LT(ding.front().start, lineStarts) << "the start-up sound was not heard before the line";
+            EXPECT_LT(ding.back().end, lineStarts + 0.2) << "the start-up sound went on under the line";
+        }
+    }
 }
 
 }  // namespace
