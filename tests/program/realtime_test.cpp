@@ -172,7 +172,7 @@ TEST_F(LowLatencyServer, ShortAndLongLinesAreHeardWhole)
             support::eventually([&] { return secondsIn(line.update(rig.settledSoFar())) >= seconds - 0.02; }, 15000);
         support::interrupt(child);
         EXPECT_TRUE(whole) << secondsIn(support::segments(rig.stopRecording(), {300})) << " s of " << seconds
-                           << " heard";
+                           << " heard; " << support::howAplayHeard(rig, rig.env(), lines / "line.wav", {300});
     }
 }
 
@@ -202,7 +202,9 @@ TEST_F(LowLatencyServer, EachLineIsHeardWholeOneIntervalAfterThePreviousEnded)
         for (std::size_t i = 0; i + 1 < heard.size(); ++i) {
             const double length = heard[i].end - heard[i].start;
             const double lines = interval == 0 ? std::max(1.0, std::round(length / 0.6)) : 1.0;
-            EXPECT_NEAR(length, 0.6 * lines, 0.03) << "line " << i << " was not heard whole";
+            EXPECT_NEAR(length, 0.6 * lines, 0.03)
+                << "line " << i << " was not heard whole; "
+                << support::howAplayHeard(rig, rig.env(), folder / "line0.wav", {tones[0]});
         }
         for (std::size_t i = 1; i + 1 < heard.size(); ++i) {
             const double gap = heard[i].start - heard[i - 1].end;
@@ -459,7 +461,9 @@ TEST_P(DesktopSink, ShortLinesAreHeardToTheirEndAtEveryInterval)
             support::interrupt(child);
             ASSERT_GE(heard.size(), lines);
             for (std::size_t i = 0; i < lines; ++i)
-                EXPECT_NEAR(heard[i], seconds / 2 + 0.003, 0.01) << "line " << i;
+                EXPECT_NEAR(heard[i], seconds / 2 + 0.003, 0.01)
+                    << "line " << i << "; "
+                    << support::howAplayHeard(rig, rig.env(), folder / "line.wav", {first, last});
         }
     }
 }

@@ -264,8 +264,9 @@ void PulseRig::startServer()
     if (!installed())
         return;
     std::vector<std::string> argv = {PULSE_RIG_SCRIPT};
-    argv.push_back(kind_ == NoSink ? "none"
-                                   : "rate=" + std::to_string(sink_.rate) + " channels=" + std::to_string(sink_.channels));
+    argv.push_back(kind_ == NoSink
+                       ? "none"
+                       : "rate=" + std::to_string(sink_.rate) + " channels=" + std::to_string(sink_.channels));
     // What the sink plays is tapped: a sink that mixes ahead takes back what
     // a stream closed early had not yet had heard, which its monitor keeps.
     std::map<std::string, std::string> serverEnv = env();
@@ -435,6 +436,23 @@ std::vector<std::string> PipeWireRig::streams() const
             playback = value == "Stream/Output/Audio";
     }
     return names;
+}
+
+std::string howAplayHeard(ServerRig& rig, const std::map<std::string, std::string>& env, const std::string& wav,
+                          const std::vector<double>& tones)
+{
+    if (access("/usr/bin/aplay", X_OK) != 0)
+        return "aplay is not there to compare with (apt-get install alsa-utils)";
+    rig.startRecording();
+    const Ending play = run({"/usr/bin/aplay", "-q", wav}, "/", env, 60000);
+    const std::vector<Segment> heard = segments(rig.stopRecording(), tones);
+    std::ostringstream said;
+    said << "aplay, in the same rig, was heard in " << heard.size() << " stretch(es):";
+    for (const Segment& stretch : heard)
+        said << " " << stretch.frequency << " Hz " << stretch.end - stretch.start << " s;";
+    if (play.exitCode != 0)
+        said << " it failed: " << play.err;
+    return said.str();
 }
 
 }  // namespace support

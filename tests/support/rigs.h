@@ -162,4 +162,10 @@ private:
     Child pulseServer_;
 };
 
+// What aplay heard of a recording played in the same rig (env: the rig's),
+// the stretches of the given tones: the peer a test that saw a line broken
+// or cut compares the player with, to tell the player's fault from the rig's.
+std::string howAplayHeard(ServerRig& rig, const std::map<std::string, std::string>& env, const std::string& wav,
+                          const std::vector<double>& tones);
+
 }  // namespace support
