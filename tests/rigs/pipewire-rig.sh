@@ -59,8 +59,11 @@ configure)
   [[ ${5:-2} == 1 ]] && position=MONO
   mkdir -p "$dir/conf" "$dir/home/.config/pulse" "$dir/runtime"
   chmod 700 "$dir/runtime"
-  cp "$root/usr/share/pipewire/client.conf" "$root/usr/share/pipewire/client-rt.conf" \
-    "$root/usr/share/pipewire/pipewire-pulse.conf" "$dir/conf/"
+  # The clients' configuration (ALSA's plug-in reads client-rt.conf before
+  # PipeWire 1.0, client.conf since) and pipewire-pulse's.
+  for conf in client.conf client-rt.conf pipewire-pulse.conf; do
+    [[ ! -f $root/usr/share/pipewire/$conf ]] || cp "$root/usr/share/pipewire/$conf" "$dir/conf/"
+  done
   rm -rf "$dir/wireplumber" && cp -r "$root/usr/share/wireplumber" "$dir/wireplumber"
   # No devices to look for, no Bluetooth: WirePlumber 0.4 is configured in
   # Lua, 0.5 in profiles of its configuration file.
