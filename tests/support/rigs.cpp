@@ -318,7 +318,10 @@ std::vector<std::string> PulseRig::streams() const
 
 PipeWireRig::PipeWireRig(Latency latency, SinkFormat format, Route route) : ServerRig(latency, format), route_(route)
 {
-    if (!unpacked() || (route == PulseServer && !PulseRig::installed()))
+    // Through the pulse plug-in, checked with pactl.
+    const bool pulseClients = access("/usr/bin/pactl", X_OK) == 0
+                              && access("/usr/lib/" MULTIARCH "/alsa-lib/libasound_module_pcm_pulse.so", R_OK) == 0;
+    if (!unpacked() || (route == PulseServer && !pulseClients))
         return;
     const Ending configured = run({PIPEWIRE_RIG_SCRIPT, "configure", PIPEWIRE_ROOT, dir_.path(),
                                    std::to_string(format.rate), std::to_string(format.channels)},
