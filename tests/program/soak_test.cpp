@@ -1,6 +1,6 @@
-// A long run: three thousand back-to-back turns through ALSA (the file
+// A long run: twenty thousand back-to-back turns through ALSA (the file
 // plug-in, no real time), with the player's resident memory and open
-// descriptors sampled every hundred plays: both must stay flat.
+// descriptors sampled every thousand plays: both must stay flat.
 
 #include <gtest/gtest.h>
 
@@ -56,9 +56,10 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
 
     const support::Child child =
         support::start({LINE_PLAYER, "0"}, folder.path(), {{"HOME", home.path()}, {"XDG_DATA_DIRS", home / "none"}});
-    // A sample of both every hundred plays, up to three thousand, however
-    // long a busy machine takes for them (within minutes).
-    constexpr std::size_t plays = 3000, every = 100;
+    // A sample of both every thousand plays, up to twenty thousand (about a
+    // minute here), however long a busy machine takes for them
+    // (within minutes).
+    constexpr std::size_t plays = 20000, every = 1000;
     std::vector<long> memory;
     std::vector<int> descriptors;
     support::eventually(
@@ -74,13 +75,17 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     EXPECT_EQ(ending.signal, SIGINT);
     ASSERT_EQ(memory.size(), plays / every) << "fewer than " << plays << " plays in four minutes";
 
-    // After the first tenth (caches filled), nothing grows.
+    // After the first tenth (caches filled), nothing grows but by a step or
+    // two: a play's thread that overlaps the last one's end may be given an
+    // allocation arena of its own, once (on a busy machine, later). A leak of
+    // even one allocation a play (32 bytes or more) is 18,000 of them, over
+    // 560 KiB.
     const auto settled = memory.begin() + static_cast<long>(memory.size() / 10);
     const long low = *std::min_element(settled, memory.end());
     const long high = *std::max_element(settled, memory.end());
     EXPECT_GT(low, 0);
-    EXPECT_LE(high - low, 64) << "resident memory grew from " << low << " KiB to " << high << " KiB over " << plays
-                              << " plays";
+    EXPECT_LE(high - low, 256) << "resident memory grew from " << low << " KiB to " << high << " KiB over " << plays
+                               << " plays";
     // A play holds a few descriptors while it runs, so a sample may catch one
     // more or fewer: the usual count of the second half (its median) must
     // not pass the most seen in the first. A leak, even one in a hundred
