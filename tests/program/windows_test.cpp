@@ -40,7 +40,6 @@ std::string missing(const std::string& file, const char* howToGetIt)
 }
 
 constexpr const char* buildZip = "scripts/package.sh --zip";
-constexpr const char* buildX64 = "cmake --preset mingw-x64 && cmake --build --preset mingw-x64";
 
 // The executable the release zip holds, taken out into folder; why it could
 // not be, or empty.
@@ -168,6 +167,8 @@ WindowsBuild theBuild(const support::TempDir& folder)
     return build;
 }
 #else
+constexpr const char* buildX64 = "cmake --preset mingw-x64 && cmake --build --preset mingw-x64";
+
 // The 64-bit build under this system's wine64, in a Russian UTF-8 locale.
 WindowsBuild theBuild(const support::TempDir&)
 {
