@@ -128,16 +128,21 @@ std::vector<double> linesPlayedASecondApart(const std::vector<support::Segment>&
 // How the Windows program runs here, and why it cannot (empty when it can).
 struct WindowsBuild {
     std::string why;
-    std::vector<std::string> wine;  // the command that runs a Windows program
-    std::string wineserver;
+    std::vector<std::string> where;             // what runs a command where Wine is (nothing: here)
+    std::string wine;                           // the command that runs a Windows program there
     std::string exe;                            // the program's path, as Wine is given it
     std::map<std::string, std::string> locale;  // the Russian locale Wine runs in
     const char* namesCharset;                   // the charset of the names it reads
-    std::vector<std::string> inWine(const std::vector<std::string>& argv) const
+    std::vector<std::string> there(const std::vector<std::string>& argv) const
     {
-        std::vector<std::string> command = wine;
+        std::vector<std::string> command = where;
         command.insert(command.end(), argv.begin(), argv.end());
         return command;
+    }
+    std::vector<std::string> inWine(std::vector<std::string> argv) const
+    {
+        argv.insert(argv.begin(), wine);
+        return there(argv);
     }
 };
 
@@ -147,8 +152,8 @@ struct WindowsBuild {
 WindowsBuild theBuild(const support::TempDir& folder)
 {
     WindowsBuild build;
-    build.wine = {WINE32_SCRIPT, "run", WINE32_ROOT, "/usr/lib/wine/wine"};
-    build.wineserver = "/usr/lib/wine/wineserver";
+    build.where = {WINE32_SCRIPT, "run", WINE32_ROOT};
+    build.wine = "/usr/lib/wine/wine";
     build.why = missing(WINE32_ROOT "/usr/lib/wine/wine", "tests/rigs/wine32-root.sh make " WINE32_ROOT " (as root)");
     if (build.why.empty()) {
         // Entering the root takes root, or user namespaces.
@@ -173,9 +178,8 @@ constexpr const char* buildX64 = "cmake --preset mingw-x64 && cmake --build --pr
 WindowsBuild theBuild(const support::TempDir&)
 {
     WindowsBuild build;
-    build.wine = {"/usr/lib/wine/wine64"};
-    build.wineserver = "/usr/lib/wine/wineserver";
-    build.why = missing(build.wine[0], "apt-get install wine64");
+    build.wine = "/usr/lib/wine/wine64";
+    build.why = missing(build.wine, "apt-get install wine64");
     if (build.why.empty())
         build.why = missing(LINE_PLAYER_EXE_X64, buildX64);
     if (build.why.empty())
@@ -241,7 +245,13 @@ protected:
     }
     // Wine's own processes reach a sound server only when started where it
     // can be found: ended here, they are started anew by the next run.
-    static void stopWineserver() { support::run(build->inWine({build->wineserver, "-k"}), "/", wineEnv(), 30000); }
+    // -k returns before the server has gone: a client started meanwhile may
+    // reach the dying one, so wait (-w).
+    static void stopWineserver()
+    {
+        for (const char* how : {"-k", "-w"})
+            support::run(build->there({"/usr/lib/wine/wineserver", how}), "/", wineEnv(), 30000);
+    }
     static std::vector<std::string> player(const std::vector<std::string>& args)
     {
         std::vector<std::string> argv = {build->exe};
