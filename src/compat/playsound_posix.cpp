@@ -19,36 +19,60 @@ namespace {
 using sound::Clock;
 using sound::Opened;
 
-// Sound servers suspend an idle sink after a few seconds (PipeWire after 3,
-// PulseAudio after 5) and sound cards power down; the start of a sound
-// played into a waking device is lost or preceded by a pop. A play that
-// follows a pause longer than idleBeforeLeadIn begins with leadInMs of
-// silence, which covers the wake-up and goes unnoticed after the pause;
-// plays in quick succession start at once. Such a stream, when its end is
-// followed by the device's delay (the SND_ASYNC sound), also stays open
-// tailAfterPause past the end the delay foretells: on PipeWire a stream that
-// wakes its sink starts up to a quantum later than its plug-in's delay says,
-// and closing it at the foretold end cut up to 18 ms off the sound.
-constexpr Clock::duration idleBeforeLeadIn = std::chrono::seconds(2);
-constexpr unsigned leadInMs = 250;
-constexpr Clock::duration tailAfterPause = std::chrono::milliseconds(30);
+// When the device was last in use (opened, or done with a sound), and since
+// when it has been without a pause longer than idleBeforeWaking: a device
+// in use that long is awake. Plays on several threads note their uses.
+class DeviceUse {
+public:
+    bool idleAt(Clock::time_point at)
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        return idle(at);
+    }
+    // Notes a use now; how long the device has been awake by now.
+    Clock::duration note()
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        const Clock::time_point now = Clock::now();
+        if (idle(now))
+            since_ = now;
+        last_ = now;
+        return now - since_;
+    }
 
-sound::Moment lastPlayEnded;
+private:
+    bool idle(Clock::time_point at) const { return last_ == Clock::time_point::min() || at - last_ > sound::timing::idleBeforeWaking; }
+    std::mutex lock_;
+    Clock::time_point last_ = Clock::time_point::min();
+    Clock::time_point since_{};
+};
+DeviceUse deviceUse;
 
-// How the next sound, at the given rate, is played.
-sound::PlayPlan planFor(unsigned rate)
+// How the next sound, at the given rate, is played on device, just opened
+// after it had been awake for the given time: how its end is waited for
+// (EndWait), and whether it begins with a lead-in (a device awake for less
+// than that is given the rest of it first) and then stays open a little
+// past the foretold end.
+sound::PlayPlan planFor(const sound::Device& device, const sound::PlayControl& control, unsigned rate,
+                        Clock::duration awake)
 {
     sound::PlayPlan plan;
-    if (!lastPlayEnded.isSet() || Clock::now() - lastPlayEnded.get() > idleBeforeLeadIn) {
-        plan.leadInFrames = static_cast<std::size_t>(rate) * leadInMs / 1000;
-        plan.tail = tailAfterPause;
+    if (!device.playsInRealTime())
+        plan.endWait = sound::EndWait::Length;
+    else
+        plan.endWait = control.stoppable() ? sound::EndWait::Delay : sound::EndWait::Drain;
+    if (awake < sound::timing::leadIn) {
+        const std::chrono::duration<double> leadIn = sound::timing::leadIn - awake;
+        plan.leadInFrames = static_cast<std::size_t>(leadIn.count() * rate);
+        plan.tail = sound::timing::tailAfterWaking;
     }
     return plan;
 }
 
-// What one call plays.
+// What one call plays: the system default sound, a file, or nothing (a
+// device woken for the play to come).
 struct Request {
-    bool systemDefault = false;
+    enum Kind { SystemDefault, File, Nothing } kind = File;
     std::string fileName;
 };
 
@@ -77,8 +101,12 @@ Opened prepareDefaultSound(Prepared& sound, sound::PlayControl& control)
 // Opens what request names, or the default sound in its place.
 Opened prepare(const Request& request, Prepared& sound, sound::PlayControl& control)
 {
-    if (request.systemDefault)
+    if (request.kind == Request::SystemDefault)
         return prepareDefaultSound(sound, control);
+    if (request.kind == Request::Nothing) {
+        sound.source.openNothing(sound::chimeRate);
+        return sound.device.open(sound.source, control);
+    }
     if (sound.source.openFile(request.fileName.c_str(), true)) {
         const Opened opened = sound.device.open(sound.source, control);
         if (opened != Opened::Unplayable)
@@ -88,14 +116,15 @@ Opened prepare(const Request& request, Prepared& sound, sound::PlayControl& cont
     return prepareDefaultSound(sound, control);
 }
 
-// Plays what request names to its end, on the play's own thread; true when
-// that sound was heard.
+// Plays what request names to its end, on the play's own thread, and
+// reports whether that sound was heard as soon as it has been, before the
+// device is closed.
 bool perform(const Request& request, sound::PlayControl& control)
 {
     // The device's turn (a second after it last failed), and the opening.
     sound::DeviceRetry& retry = sound::deviceRetry();
     const Clock::time_point turn = retry.turn();
-    control.moveDeadline(turn + sound::openingTakesAtMost);
+    control.moveDeadline(turn + sound::timing::openingTakesAtMost);
     if (control.stop().pauseUntil(turn))
         return false;
     // A device still held by a library call (a frozen server) is not joined
@@ -107,13 +136,39 @@ bool perform(const Request& request, sound::PlayControl& control)
     Prepared sound;
     if (prepare(request, sound, control) != Opened::Ready)
         return false;
-    const sound::PlayPlan plan = planFor(sound.source.rate());
+    const sound::PlayPlan plan = planFor(sound.device, control, sound.source.rate(), deviceUse.note());
     const sound::Ending ending = sound.device.play(sound.source, plan, control);
-    lastPlayEnded.set(Clock::now());
-    return ending == sound::Ending::Heard && !sound.substitute;
+    deviceUse.note();
+    const bool heard = ending == sound::Ending::Heard && !sound.substitute;
+    control.report(heard);
+    return heard;
 }
 
 }  // namespace
+
+namespace sound {
+
+// A wait for a play that the device, idle by then, would start late: the
+// device is woken wakeAhead before it ends, unless a sound still plays.
+Clock::time_point wakeTimeFor(Clock::time_point playAt)
+{
+    if (!deviceUse.idleAt(playAt) || playAt - Clock::now() <= timing::wakeAhead)
+        return playAt;
+    return playAt - timing::wakeAhead;
+}
+
+// Silence (a lead-in, then the silence after a sound), played as the
+// SND_ASYNC sound is: the play that follows stops it.
+void wakeDevice()
+{
+    if (asyncPlaying())
+        return;
+    Request request;
+    request.kind = Request::Nothing;
+    playAsync([request](PlayControl& control) { return perform(request, control); });
+}
+
+}  // namespace sound
 
 BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
 {
@@ -122,8 +177,8 @@ BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
     // The two plays the player asks for: the system default sound (by
     // SND_ALIAS_ID; the only alias there is), and a file by its name.
     Request request;
-    request.systemDefault = (fdwSound & SND_ALIAS_ID) == SND_ALIAS_ID;
-    if (!request.systemDefault)
+    request.kind = (fdwSound & SND_ALIAS_ID) == SND_ALIAS_ID ? Request::SystemDefault : Request::File;
+    if (request.kind == Request::File)
         request.fileName = pszSound;
     const sound::Play play = [request](sound::PlayControl& control) { return perform(request, control); };
     if ((fdwSound & SND_ASYNC) != 0)

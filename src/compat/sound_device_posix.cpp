@@ -18,11 +18,6 @@ namespace {
 // Frames go to the device in blocks of at most this many bytes, so memory
 // does not grow with the file.
 constexpr std::size_t blockBytes = 16 * 1024;
-// Device buffer: two seconds, so that a play wakes the process a few times a
-// second only; a stop still takes effect at once (the buffer is dropped).
-constexpr unsigned deviceLatencyUs = 2000000;
-// A device that failed is tried again this long after at the earliest.
-constexpr Clock::duration retryAfter = std::chrono::seconds(1);
 
 // ALSA reports its errors on standard error; the player prints nothing but
 // its messages, and a failed play is told by the result alone.
@@ -33,7 +28,7 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 Clock::time_point DeviceRetry::turn() const
 {
     const Clock::time_point now = Clock::now();
-    return lastFailure_.isSet() ? std::max(lastFailure_.get() + retryAfter, now) : now;
+    return lastFailure_.isSet() ? std::max(lastFailure_.get() + timing::retryAfter, now) : now;
 }
 
 void DeviceRetry::noteFailure()
@@ -55,7 +50,7 @@ Opened Device::open(const Source& source, PlayControl& control)
     close();
     static const int quiet = snd_lib_error_set_handler(quietAlsa);
     (void)quiet;
-    control.moveDeadline(Clock::now() + openingTakesAtMost);
+    control.moveDeadline(Clock::now() + timing::openingTakesAtMost);
     const compat::Quiet quietLibraries;
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
@@ -63,7 +58,7 @@ Opened Device::open(const Source& source, PlayControl& control)
         return Opened::NoDevice;
     }
     if (snd_pcm_set_params(pcm, source.format(), SND_PCM_ACCESS_RW_INTERLEAVED, source.channels(), source.rate(), 1,
-                           deviceLatencyUs)
+                           timing::deviceLatencyUs)
         < 0) {
         snd_pcm_close(pcm);
         deviceRetry().noteFailure();
@@ -71,6 +66,12 @@ Opened Device::open(const Source& source, PlayControl& control)
     }
     pcm_ = pcm;
     return Opened::Ready;
+}
+
+bool Device::playsInRealTime() const
+{
+    const snd_pcm_type_t type = snd_pcm_type(pcm_);
+    return type != SND_PCM_TYPE_FILE && type != SND_PCM_TYPE_NULL;
 }
 
 void Device::close()
@@ -101,7 +102,7 @@ Ending Device::play(Source& source, const PlayPlan& plan, PlayControl& control)
         for (std::size_t frames = 0; (frames = source.read(block.data(), blockFrames)) > 0;)
             if (const std::optional<Ending> ended = stream.write(block.data(), frames))
                 return *ended;
-        return stream.waitUntilHeard(plan.tail, silence.data(), blockFrames);
+        return stream.waitUntilHeard(plan, silence.data(), blockFrames);
     }();
     if (ending == Ending::Lost)
         deviceRetry().noteFailure();

@@ -1,13 +1,14 @@
-// What the files of the POSIX sound layer share (sound_*_posix.cpp and
-// playsound_posix.cpp); not for the player.
+// What the files of the POSIX sound layer share (sound_*_posix.cpp,
+// playsound_posix.cpp, and sleep_posix.cpp, which wakes the device for the
+// play that follows a wait); not for the player.
 //
 // A play runs on a thread of its own (sound_thread_posix.cpp), which owns
 // everything the play uses: a source of frames (sound_source_posix.cpp) and
 // ALSA's device (sound_device_posix.cpp, with the stream written to it and
 // waited on, sound_stream_posix.h). PlaySoundA (playsound_posix.cpp)
 // decides what is played and how (the plan), waits for a synchronous play
-// no longer than the play says it needs, and leaves behind a play whose
-// thread a library call keeps beyond that.
+// until it has been heard and no longer than the play says it needs, and
+// leaves behind a play whose thread a library call keeps beyond that.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -28,11 +29,56 @@ namespace sound {
 
 using Clock = std::chrono::steady_clock;
 
+// How a play is timed: every figure of the sound layer, with its reason.
+namespace timing {
+// Sound servers suspend an idle sink after a few seconds (PipeWire after 3,
+// PulseAudio after 5) and sound cards power down; the start of a sound
+// played into a waking device is lost or preceded by a pop. A device idle
+// for longer than idleBeforeWaking needs waking: a play then begins with
+// leadIn of silence, less what the device has been in use just before it.
+// A wait that a play follows wakes the device that much (wakeAhead, leadIn
+// and the opening) before its end, so that the play starts at the end of the
+// wait on an awake device.
+constexpr Clock::duration idleBeforeWaking = std::chrono::seconds(2);
+constexpr Clock::duration leadIn = std::chrono::milliseconds(250);
+constexpr Clock::duration wakeAhead = std::chrono::milliseconds(300);
+// On PipeWire a stream that wakes its sink starts up to a quantum later than
+// its plug-in's delay says; closing it at the foretold end cut up to 18 ms
+// off the sound. Such a stream stays open this much past that end.
+constexpr Clock::duration tailAfterWaking = std::chrono::milliseconds(30);
+// The silence written after a sound, enough to carry a last partial period
+// through a server that keeps it until more comes.
+constexpr Clock::duration silenceAfter = std::chrono::milliseconds(250);
+// The device's buffer: two seconds, so that a play wakes the process a few
+// times a second only; a stop still takes effect at once (the buffer is
+// dropped).
+constexpr unsigned deviceLatencyUs = 2000000;
+// The longest single sleep of a play, so that a stalled device is noticed
+// and the silence after a sound topped up, and how long before the expected
+// end of a sound its delay is read again.
+constexpr Clock::duration longestPause = std::chrono::seconds(1);
+constexpr Clock::duration lastReadingBefore = std::chrono::milliseconds(100);
+// The longest wait for room in the device's buffer; a play that another
+// thread may stop looks at its stop signal this often.
+constexpr int roomWaitMs = 1000;
+constexpr int stoppableRoomWaitMs = 50;
 // How long a library call may hold a play before whoever waits for it gives
-// up (a sound server that froze holds it): opening the device, and closing
-// it.
+// up (a sound server that froze holds it): opening the device, closing it,
+// and waiting past the moment a sound could at the earliest have been heard
+// to its end (a waking sink, a busy server).
 constexpr Clock::duration openingTakesAtMost = std::chrono::seconds(2);
 constexpr Clock::duration closingTakesAtMost = std::chrono::seconds(1);
+constexpr Clock::duration giveUpAfter = std::chrono::seconds(3);
+// A device that failed is tried again this long after at the earliest, so
+// that a run without an interval waits instead of spinning.
+constexpr Clock::duration retryAfter = std::chrono::seconds(1);
+// How long a stop may take before the stopped play is left behind (a play
+// looks at its stop signal at least every stoppableRoomWaitMs between
+// library calls), and how long a process that ends by itself waits for the
+// sound it started (a theme's bell may be long).
+constexpr Clock::duration stopTakesAtMost = std::chrono::milliseconds(500);
+constexpr Clock::duration finishingTakesAtMost = std::chrono::seconds(3);
+}  // namespace timing
 
 // A moment shared between threads; unset until it is first set.
 class Moment {
@@ -73,27 +119,34 @@ public:
     // Whether another thread may stop the play (an SND_ASYNC sound): its
     // waits are then short, so that a stop takes effect at once.
     bool stoppable() const { return stoppable_; }
-    // Moves the play's deadline: the step it is in will be over by
-    // stepEndsBy unless a library call holds it, and closing the device then
-    // takes at most closingTakesAtMost; whoever waits for the play gives up
-    // after that.
+    // Moves the moment whoever waits for the play gives up on it: the step
+    // the play is in will be over by stepEndsBy unless a library call holds
+    // it, and closing the device then takes at most closingTakesAtMost.
     void moveDeadline(Clock::time_point stepEndsBy);
 
-    // For the thread module: the play's end, the wait for it, and giving up.
-    void finish(bool heard);
-    // Waits until the play is done (true, with its result in heard) or its
-    // deadline, or latest, has passed (false).
-    bool awaitDone(bool& heard, Clock::time_point latest = Clock::time_point::max());
-    // Nobody waits for the play any more; it counts in playsLeftBehind()
-    // until it ends.
+    // Tells whoever waits the play's result, as soon as it is known: a sound
+    // heard to its end is told before its device is closed, which goes on
+    // behind. Only the first report counts.
+    void report(bool heard);
+    // For the thread module: the play's thread is over.
+    void end(bool heard);
+    // Waits until the play has reported (true, with its result in heard) or
+    // its deadline, or latest, has passed (false).
+    bool awaitReport(bool& heard, Clock::time_point latest = Clock::time_point::max());
+    // Nobody waits for the play any more.
     void leaveBehind();
+    // Whether the play's thread is held in a library call: left behind
+    // before it reported, or closing its device for longer than that takes.
+    bool held(Clock::time_point now);
 
 private:
     std::mutex lock_;
     std::condition_variable changed_;
-    bool done_ = false;
+    bool reported_ = false;
     bool heard_ = false;
     bool leftBehind_ = false;
+    bool ended_ = false;
+    Clock::time_point reportedAt_{};
     Clock::time_point deadline_ = Clock::time_point::max();
     StopSignal stop_;
     const bool stoppable_;
@@ -112,9 +165,10 @@ bool playAndWait(Play play);
 bool playAsync(Play play);
 // Stops the play that playAsync started, waiting a little for it to end.
 void stopAsync();
-// How many plays that were left behind still run: their threads are held in
-// a library call (a sound server that froze); while one does, no other play
-// opens the device.
+// Whether the play that playAsync started has yet to end.
+bool asyncPlaying();
+// How many plays are held in a library call (a sound server that froze,
+// see PlayControl::held); while one is, no other play opens the device.
 int playsLeftBehind();
 
 // A stream of interleaved frames: a decoded file, or samples in memory
@@ -132,6 +186,8 @@ public:
     bool openFile(const char* name, bool wavOnly);
     // 16-bit mono samples, which must outlive the source.
     void openSamples(const std::vector<std::int16_t>& samples, unsigned sampleRate);
+    // Nothing: the play is its plan's lead-in alone (a device woken up).
+    void openNothing(unsigned sampleRate);
     void close();
 
     snd_pcm_format_t format() const { return open_.format; }
@@ -155,11 +211,24 @@ private:
     } open_;
 };
 
-// How a sound is played, as PlaySoundA decides it: the silence written
-// before it, and how long its stream stays open past the end the device
-// foretells.
+// How a sound is played, as PlaySoundA decides it once the device is open:
+// the silence written before it, how its end is waited for, and how long
+// its stream stays open past that end.
+enum class EndWait {
+    // A play that nobody stops, on a sound server or card: drained, the
+    // device's own wait until its last frame has been played.
+    Drain,
+    // A play that may be stopped at any moment (the SND_ASYNC sound, a
+    // waking): the device's delay foretells when what was written will have
+    // been heard, and is followed with short waits.
+    Delay,
+    // ALSA's file or null plug-in, which takes every frame at once: the
+    // sound's own length, as on any other device.
+    Length,
+};
 struct PlayPlan {
     std::size_t leadInFrames = 0;
+    EndWait endWait = EndWait::Drain;
     Clock::duration tail{};
 };
 
@@ -193,13 +262,23 @@ public:
     // Unplayable when it refuses that format.
     Opened open(const Source& source, PlayControl& control);
     void close();
+    // Whether the open device plays in real time: a sound card or a sound
+    // server, not ALSA's file or null plug-in.
+    bool playsInRealTime() const;
     // Writes the plan's lead-in, then all of source, and waits until it has
-    // been heard; every wait is bounded.
+    // been heard, as the plan says; every wait is bounded.
     Ending play(Source& source, const PlayPlan& plan, PlayControl& control);
 
 private:
     snd_pcm_t* pcm_ = nullptr;
 };
+
+// For Sleep (sleep_posix.cpp), since a play follows every wait of the
+// player (playsound_posix.cpp): when to wake the device for a play at
+// playAt (playAt itself when it will need no waking), and the waking, which
+// keeps the device busy with silence until the next play stops it.
+Clock::time_point wakeTimeFor(Clock::time_point playAt);
+void wakeDevice();
 
 // The system default sound (sound_default_posix.cpp): where the desktop
 // sound theme's "bell" may be, in the order to try, and a built-in chime

@@ -107,6 +107,12 @@ void Source::openSamples(const std::vector<std::int16_t>& samples, unsigned samp
     open_.rate = sampleRate;
 }
 
+void Source::openNothing(unsigned sampleRate)
+{
+    close();
+    open_.rate = sampleRate;
+}
+
 void Source::close()
 {
     if (open_.file != nullptr)
@@ -125,6 +131,8 @@ std::size_t Source::read(void* buffer, std::size_t frames)
 {
     if (open_.file == nullptr) {
         const std::size_t n = std::min(frames, open_.frames - open_.position);
+        if (n == 0)
+            return 0;
         std::memcpy(buffer, open_.samples + open_.position, n * sizeof(std::int16_t));  // mono
         open_.position += n;
         return n;

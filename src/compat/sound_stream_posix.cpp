@@ -8,15 +8,6 @@
 
 namespace sound {
 
-namespace {
-
-// The longest wait for room in the device's buffer: a play that another
-// thread may stop looks at its stop signal this often.
-constexpr int roomWaitMs = 1000;
-constexpr int stoppableRoomWaitMs = 50;
-
-}  // namespace
-
 // The device starts once its buffer is full or at snd_pcm_start, and the
 // call that starts it returns when the server has taken the start: one
 // that stalls then (a busy machine) plays the whole sound that much
@@ -49,7 +40,7 @@ snd_pcm_sframes_t Stream::writeSome(const unsigned char* data, std::size_t frame
             if (now >= giveUpAt())
                 return -ETIMEDOUT;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUpAt() - now).count();
-            const int longest = control.stoppable() ? stoppableRoomWaitMs : roomWaitMs;
+            const int longest = control.stoppable() ? timing::stoppableRoomWaitMs : timing::roomWaitMs;
             const int waited = snd_pcm_wait(pcm, static_cast<int>(std::clamp<long long>(left, 1, longest)));
             if (waited >= 0)
                 continue;

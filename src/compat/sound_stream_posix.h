@@ -10,11 +10,6 @@
 
 namespace sound {
 
-// How long past the moment a sound could at the earliest have been heard to
-// its end a play still waits for it (a waking sink, a busy server) before it
-// is given up.
-constexpr Clock::duration giveUpAfter = std::chrono::seconds(3);
-
 inline Clock::duration framesToTime(std::size_t frames, unsigned rate)
 {
     const std::chrono::duration<double> seconds(static_cast<double>(frames) / rate);
@@ -33,7 +28,7 @@ struct Stream {
     std::size_t written = 0;  // frames of the lead-in and the sound
 
     Clock::time_point heardAtTheEarliest() const { return started + framesToTime(written, rate); }
-    Clock::time_point giveUpAt() const { return heardAtTheEarliest() + giveUpAfter; }
+    Clock::time_point giveUpAt() const { return heardAtTheEarliest() + timing::giveUpAfter; }
 
     // The play's deadline follows the stream's give-up moment, which moves
     // on as frames are written: whoever waits for the play gives up on it
@@ -47,7 +42,7 @@ struct Stream {
     std::optional<Ending> write(const unsigned char* data, std::size_t frames);
 
     // Waiting until heard (sound_wait_posix.cpp).
-    Ending waitUntilHeard(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames);
+    Ending waitUntilHeard(const PlayPlan& plan, const unsigned char* silence, std::size_t silenceFrames);
     Ending drain();
     Ending followDelay(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames);
 };

@@ -1,8 +1,10 @@
 // Every play on a thread of its own. The thread owns what the play uses, so
 // that whoever waits for it can give up once the play has outlived what it
 // expected (a library call held by a sound server that froze) and carry on:
-// the thread then ends by itself whenever the call returns. One such play
-// at most is left behind at a time (playsLeftBehind).
+// the thread then ends by itself whenever the call returns. A play reports
+// its result as soon as it has been heard, and closes its device behind
+// that. While a play is held in a library call (playsLeftBehind), no other
+// opens the device.
 
 #include "compat/sound_posix.h"
 
@@ -15,21 +17,36 @@
 
 namespace sound {
 
+using timing::closingTakesAtMost;
+using timing::finishingTakesAtMost;
+using timing::stopTakesAtMost;
+
 namespace {
 
-// How long a stop may take before the stopped play is left behind: a play
-// looks at its stop signal at least every 50 ms between library calls.
-constexpr Clock::duration stopTakesAtMost = std::chrono::milliseconds(500);
-// How long a process that ends by itself waits for the sound it started
-// (a theme's bell may be long).
-constexpr Clock::duration finishingTakesAtMost = std::chrono::seconds(3);
-
-std::atomic<int> leftBehind{0};
+// The plays whose threads run (compat::lasting<Running>()).
+struct Running {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::vector<std::shared_ptr<PlayControl>> plays;
+};
+Running& running()
+{
+    return compat::lasting<Running>();
+}
 
 // Starts play on a detached thread that shares control with the caller.
+void finishAtExit();
+
 bool start(Play play, const std::shared_ptr<PlayControl>& control)
 {
+    static const bool finishesAtExit = std::atexit(finishAtExit) == 0;
+    (void)finishesAtExit;
+    Running& all = running();
     try {
+        {
+            const std::lock_guard<std::mutex> guard(all.lock);
+            all.plays.push_back(control);
+        }
         std::thread([play = std::move(play), control] {
             bool heard = false;
             try {
@@ -37,10 +54,18 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
             } catch (const std::exception&) {
                 // Memory ran out: the play failed.
             }
-            control->finish(heard);
+            control->end(heard);
+            Running& plays = running();
+            {
+                const std::lock_guard<std::mutex> guard(plays.lock);
+                plays.plays.erase(std::find(plays.plays.begin(), plays.plays.end(), control));
+            }
+            plays.ended.notify_all();
         }).detach();
         return true;
     } catch (const std::exception&) {
+        const std::lock_guard<std::mutex> guard(all.lock);
+        all.plays.erase(std::remove(all.plays.begin(), all.plays.end(), control), all.plays.end());
         return false;
     }
 }
@@ -55,17 +80,29 @@ AsyncPlay& asyncPlay()
     return compat::lasting<AsyncPlay>();
 }
 
-// A process that ends by itself lets the sound it started be heard to its
-// end, as far as that play expects and for a few seconds at most; Ctrl+C
-// ends it at once.
-void finishAsync()
+// A process that ends by itself lets the SND_ASYNC sound it started be
+// heard to its end, as far as that play expects and for a few seconds at
+// most, and the plays heard close their devices (a file plug-in writes what
+// it holds then), as long as closing takes at most; Ctrl+C ends it at once.
+void finishAtExit()
 {
     AsyncPlay& async = asyncPlay();
-    const std::lock_guard<std::mutex> guard(async.lock);
-    bool heard = false;
-    if (async.control != nullptr && !async.control->awaitDone(heard, Clock::now() + finishingTakesAtMost))
-        async.control->leaveBehind();
-    async.control.reset();
+    {
+        const std::lock_guard<std::mutex> guard(async.lock);
+        bool heard = false;
+        if (async.control != nullptr && !async.control->awaitReport(heard, Clock::now() + finishingTakesAtMost))
+            async.control->leaveBehind();
+        async.control.reset();
+    }
+    Running& all = running();
+    std::unique_lock<std::mutex> guard(all.lock);
+    const Clock::time_point latest = Clock::now() + closingTakesAtMost;
+    all.ended.wait_until(guard, latest, [&all, latest] {
+        const Clock::time_point now = Clock::now();
+        return std::all_of(all.plays.begin(), all.plays.end(), [now, latest](const std::shared_ptr<PlayControl>& play) {
+            return play->held(now) || now >= latest;
+        });
+    });
 }
 
 }  // namespace
@@ -79,40 +116,55 @@ void PlayControl::moveDeadline(Clock::time_point stepEndsBy)
     changed_.notify_all();
 }
 
-void PlayControl::finish(bool heard)
+void PlayControl::report(bool heard)
 {
     {
         const std::lock_guard<std::mutex> guard(lock_);
-        done_ = true;
+        if (reported_)
+            return;
+        reported_ = true;
         heard_ = heard;
-        if (leftBehind_)
-            --leftBehind;
+        reportedAt_ = Clock::now();
     }
     changed_.notify_all();
 }
 
-bool PlayControl::awaitDone(bool& heard, Clock::time_point latest)
+void PlayControl::end(bool heard)
+{
+    report(heard);
+    const std::lock_guard<std::mutex> guard(lock_);
+    ended_ = true;
+}
+
+bool PlayControl::awaitReport(bool& heard, Clock::time_point latest)
 {
     std::unique_lock<std::mutex> guard(lock_);
     // The deadline moves while the play goes on: wait for the latest.
-    while (!done_ && Clock::now() < std::min(deadline_, latest))
+    while (!reported_ && Clock::now() < std::min(deadline_, latest))
         changed_.wait_until(guard, std::min(deadline_, latest));
     heard = heard_;
-    return done_;
+    return reported_;
 }
 
 void PlayControl::leaveBehind()
 {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (!done_ && !leftBehind_) {
-        leftBehind_ = true;
-        ++leftBehind;
-    }
+    leftBehind_ = !reported_;
+}
+
+bool PlayControl::held(Clock::time_point now)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return !ended_ && (leftBehind_ || (reported_ && now - reportedAt_ > closingTakesAtMost));
 }
 
 int playsLeftBehind()
 {
-    return leftBehind;
+    Running& all = running();
+    const std::lock_guard<std::mutex> guard(all.lock);
+    const Clock::time_point now = Clock::now();
+    return static_cast<int>(std::count_if(all.plays.begin(), all.plays.end(),
+                                          [now](const std::shared_ptr<PlayControl>& play) { return play->held(now); }));
 }
 
 bool playAndWait(Play play)
@@ -128,7 +180,7 @@ bool playAndWait(Play play)
         return false;
     }
     bool heard = false;
-    if (control->awaitDone(heard))
+    if (control->awaitReport(heard))
         return heard;
     control->leaveBehind();
     return false;
@@ -136,8 +188,6 @@ bool playAndWait(Play play)
 
 bool playAsync(Play play)
 {
-    static const bool finishesAtExit = std::atexit(finishAsync) == 0;
-    (void)finishesAtExit;
     const auto control = std::make_shared<PlayControl>(true);
     if (!start(std::move(play), control)) {
         deviceRetry().noteFailure();
@@ -157,9 +207,17 @@ void stopAsync()
         return;
     async.control->stop().request();
     bool heard = false;
-    if (!async.control->awaitDone(heard, Clock::now() + stopTakesAtMost))
+    if (!async.control->awaitReport(heard, Clock::now() + stopTakesAtMost))
         async.control->leaveBehind();
     async.control.reset();
+}
+
+bool asyncPlaying()
+{
+    AsyncPlay& async = asyncPlay();
+    const std::lock_guard<std::mutex> guard(async.lock);
+    bool heard = false;
+    return async.control != nullptr && !async.control->awaitReport(heard, Clock::time_point::min());
 }
 
 }  // namespace sound

@@ -1,5 +1,6 @@
 // Waiting until the last frame written to an ALSA device has been heard:
-// drained, or followed by the device's delay, every wait bounded.
+// drained, followed by the device's delay, or by the sound's length on a
+// device that does not play in real time; every wait bounded.
 
 #include "compat/sound_stream_posix.h"
 
@@ -8,44 +9,27 @@
 
 namespace sound {
 
-namespace {
-
-// The longest single sleep of a play, so that a stalled device is noticed
-// and the silence after a sound topped up, and how long before the expected
-// end of a sound its delay is read again.
-constexpr Clock::duration longestPause = std::chrono::seconds(1);
-constexpr Clock::duration lastReadingBefore = std::chrono::milliseconds(100);
-// The silence written after a sound that is followed by its delay, enough
-// to carry a last partial period through.
-constexpr unsigned silenceAfterMs = 250;
-
-// Whether the device plays in real time: a sound card or a sound server, not
-// ALSA's file or null plug-in, which take every frame at once.
-bool playsInRealTime(snd_pcm_t* pcm)
-{
-    const snd_pcm_type_t type = snd_pcm_type(pcm);
-    return type != SND_PCM_TYPE_FILE && type != SND_PCM_TYPE_NULL;
-}
-
-}  // namespace
+using timing::lastReadingBefore;
+using timing::longestPause;
 
 // Waits until the last frame written has been heard.
-Ending Stream::waitUntilHeard(Clock::duration tail, const unsigned char* silence, std::size_t silenceFrames)
+Ending Stream::waitUntilHeard(const PlayPlan& plan, const unsigned char* silence, std::size_t silenceFrames)
 {
-    if (!playsInRealTime(pcm))
-        return Ending::Heard;
-    if (!control.stoppable())
+    if (plan.endWait == EndWait::Length)
+        return control.stop().pauseUntil(heardAtTheEarliest()) ? Ending::Stopped : Ending::Heard;
+    if (plan.endWait == EndWait::Drain)
         return drain();
     if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED && snd_pcm_start(pcm) < 0)
         return Ending::Lost;
     noteStart();
-    return followDelay(tail, silence, silenceFrames);
+    return followDelay(plan.tail, silence, silenceFrames);
 }
 
 // A play that nobody stops is drained, as aplay does: the device's own
 // wait until its last frame has been played, right on every server (one
 // that starts late or stalls, one that keeps a last partial period until
-// more comes).
+// more comes, one that takes a stream's sound late because another stream
+// has just closed).
 //
 // A sound shorter than the device's buffer has not started yet, and the
 // drain starts it. It must: PulseAudio acknowledges a drain at once when
@@ -68,14 +52,15 @@ Ending Stream::drain()
     return control.stop().pauseUntil(std::min(heardAtTheEarliest(), giveUpAt())) ? Ending::Stopped : Ending::Heard;
 }
 
-// A play that may be stopped at any moment (the SND_ASYNC sound) follows
-// the device's delay instead, which counts what is still ahead of the
-// listener, the server's latency included.
+// A play that may be stopped at any moment (the SND_ASYNC sound, a waking)
+// follows the device's delay instead, which counts what is still ahead of
+// the listener, the server's latency included.
 //
 // The stream is kept playing a little past the sound, with silence: a
 // server may keep a last partial period until more comes (PulseAudio's
 // protocol served by PipeWire). The sound is heard once the delay is down
-// to that silence. A delay of zero with frames in the buffer, before any
+// to that silence, and the server has taken the sound. A delay of zero
+// with frames in the buffer, before any
 // other, is a sink that has not started yet; after others it is a stream
 // played out (PulseAudio's protocol served by PipeWire reads zero then,
 // PipeWire's own plug-in one quantum). An underrun (PulseAudio, whose
@@ -90,7 +75,8 @@ Ending Stream::followDelay(Clock::duration tail, const unsigned char* silence, s
     snd_pcm_uframes_t bufferFrames = 0;
     if (snd_pcm_hw_params_current(pcm, params) < 0 || snd_pcm_hw_params_get_buffer_size(params, &bufferFrames) < 0)
         return Ending::Lost;
-    const auto silenceAfter = static_cast<std::size_t>(rate * silenceAfterMs / 1000);
+    const std::chrono::duration<double> silenceSeconds = timing::silenceAfter;
+    const auto silenceAfter = static_cast<std::size_t>(silenceSeconds.count() * rate);
     Clock::time_point expected = heardAtTheEarliest();
     std::size_t padding = 0;  // silence written after the sound
     bool playing = false;     // a delay was read
@@ -110,8 +96,13 @@ Ending Stream::followDelay(Clock::duration tail, const unsigned char* silence, s
                 const snd_pcm_uframes_t queued =
                     bufferFrames - std::min(static_cast<snd_pcm_uframes_t>(avail), bufferFrames);
                 playing = playing || delay > 0;
-                const auto ahead =
-                    static_cast<snd_pcm_sframes_t>(playing ? delay : queued) - static_cast<snd_pcm_sframes_t>(padding);
+                // What the server has yet to take counts in full: a delay
+                // below it runs on a clock the server no longer follows
+                // (PulseAudio's plug-in times it so while the server is
+                // frozen).
+                const auto left = playing ? std::max(delay, static_cast<snd_pcm_sframes_t>(queued))
+                                          : static_cast<snd_pcm_sframes_t>(queued);
+                const auto ahead = left - static_cast<snd_pcm_sframes_t>(padding);
                 // Once heard, the end stays where it was first seen.
                 expected =
                     ahead > 0 ? now + framesToTime(static_cast<std::size_t>(ahead), rate) : std::min(expected, now);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <cstdio>
 #include <fcntl.h>
+#include <iterator>
+#include <sstream>
 #include <thread>
 #include <string>
 #include <sys/socket.h>
@@ -189,6 +191,44 @@ TEST(LeadIn, OnlyAPlayAfterAPauseBeginsWithSilence)
     const std::size_t leadIn = 8000 / 4 * sizeof(short);
     EXPECT_TRUE(silent(captures[0].samples.substr(0, leadIn)));
     EXPECT_FALSE(silent(captures[1].samples.substr(0, 32))) << "the second play came at once and needs no lead-in";
+}
+
+TEST(LeadIn, AWaitLongEnoughForTheDeviceToIdleWakesItSoThatThePlayAfterItStartsAtOnce)
+{
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.2);
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play-after", "3000", "line.wav", "line.wav"}, dir.path(), rig.env(), 20000);
+    EXPECT_EQ(ending.exitCode, 0);
+    // Each wait ends with the device woken by a stream of silence (at the
+    // built-in chime's rate), and the line follows with no lead-in.
+    const std::vector<support::Capture> captures = rig.captures();
+    ASSERT_EQ(captures.size(), 4u);
+    for (std::size_t i = 0; i < captures.size(); i += 2) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(captures[i].rate, 44100u);
+        EXPECT_TRUE(silent(captures[i].samples)) << "the waking is heard";
+        EXPECT_FALSE(silent(captures[i + 1].samples.substr(0, 32))) << "the line begins with a lead-in";
+    }
+}
+
+TEST(PlayLength, OnADeviceThatTakesEveryFrameAtOnceAPlayLastsAsLongAsItsSound)
+{
+    // ALSA's file plug-in, as a night of line_player 0 into a file nobody
+    // reads would have it: plays must not follow each other at once.
+    support::AlsaRig rig;
+    support::TempDir dir;
+    support::writeTone(dir / "line.wav", 440, 0.3);
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play-timed", "0", "line.wav", "line.wav", "line.wav"}, dir.path(), rig.env());
+    EXPECT_EQ(ending.exitCode, 0);
+    std::istringstream took(ending.out);
+    std::vector<double> milliseconds{std::istream_iterator<double>(took), std::istream_iterator<double>()};
+    ASSERT_EQ(milliseconds.size(), 3u) << ending.out;
+    EXPECT_GE(milliseconds[0], 250 + 300) << "the first play, with its lead-in";
+    EXPECT_GE(milliseconds[1], 300);
+    EXPECT_GE(milliseconds[2], 300);
 }
 
 TEST(WithoutProc, ARecordingIsOpenedByItsNameAndPlayed)

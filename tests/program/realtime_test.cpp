@@ -393,15 +393,28 @@ TEST_F(DesktopServer, TheStartupSoundIsHeardToItsEnd)
     }
 }
 
-TEST_F(DesktopServer, ALineIsHeardToItsEnd)
+TEST_F(DesktopServer, ALineIsHeardToItsEndAlsoWhenNothingRecordsTheSink)
 {
+    // Without a recorder, PulseAudio's sink mixes a line into its buffer
+    // at once and may say it drained long before it is heard: a play that
+    // ended then would close its stream, and the server would take back
+    // what had not been heard. Heard through the sink's tap.
     support::writeTones(folder / "line.wav", {{300, 0.3}, {600, 0.3}}, rate);
-    rig.startRecording();
-    const support::Ending ending =
-        support::run({SOUND_PROBE, "play", folder / "line.wav"}, folder.path(), rig.env(), 10000);
-    EXPECT_EQ(ending.exitCode, 0);
-    const std::vector<short> heard = rig.stopRecording();
-    EXPECT_NEAR(lastPartHeard(heard, 300, 600), 0.3 + 0.003, 0.01);
+    for (const bool recorded : {true, false}) {
+        SCOPED_TRACE(recorded ? "recorded" : "nothing records the sink");
+#if defined(ON_PIPEWIRE) || defined(ON_PIPEWIRE_PULSE)
+        if (!recorded)
+            break;  // what is heard there is what the recorder takes
+#endif
+        if (!recorded)
+            rig.stopRecorder();
+        rig.startRecording();
+        const support::Ending ending =
+            support::run({SOUND_PROBE, "play", folder / "line.wav"}, folder.path(), rig.env(), 10000);
+        EXPECT_EQ(ending.exitCode, 0);
+        const std::vector<short> heard = rig.stopRecording();
+        EXPECT_NEAR(lastPartHeard(heard, 300, 600), 0.3 + 0.003, 0.01);
+    }
 }
 
 // The formats desktops' sinks run at: PulseAudio's default is 44.1 kHz

@@ -50,9 +50,10 @@ TEST(Soak, ThousandsOfTurnsLeaveMemoryAndDescriptorsFlat)
     chmod((home / "count.sh").c_str(), 0700);
     support::writeBytes(home / ".asoundrc", "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"|"
                                                 + (home / "count.sh") + "\"\n  format \"raw\"\n}\n");
+    // Lines of 2 ms: a play lasts as long as its sound on this device too.
     support::TempDir folder;
     for (int i = 0; i < 3; ++i)
-        support::writeTone(folder / ("line" + std::to_string(i) + ".wav"), 300 + 100 * i, 0.02, 8000);
+        support::writeTone(folder / ("line" + std::to_string(i) + ".wav"), 300 + 100 * i, 0.002, 8000);
 
     const support::Child child =
         support::start({LINE_PLAYER, "0"}, folder.path(), {{"HOME", home.path()}, {"XDG_DATA_DIRS", home / "none"}});
