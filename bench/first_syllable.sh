@@ -2,7 +2,8 @@
 # How much of the start of a sound a sleeping sink swallows: PulseAudio with
 # module-suspend-on-idle (suspending after 1 s), a 500 ms tone played into
 # the suspended sink by aplay and by PlaySoundA (whose play after a pause
-# begins with a quarter second of silence), recorded from the sink's monitor;
+# begins with a quarter second of silence; and one after a wait, which wakes
+# the device in its last moments instead), recorded from the sink's monitor;
 # on a null sink without rewinds (as in gap_accuracy.sh), then with them.
 #   bench/first_syllable.sh [BUILD_DIR] [ROUNDS]    (default build/default, 3)
 set -euo pipefail
@@ -30,6 +31,9 @@ for sink in norewinds=1 norewinds=0; do
   for ((round = 1; round <= rounds; round++)); do
     printf '%-12s ' aplay;       heard aplay -q "$work/tone.wav"
     printf '%-12s ' line_player; heard "$build/tests/sound_probe" play "$work/tone.wav"
+    # A wait of 3 s, in whose last moments the device is woken, then the
+    # play, with no lead-in.
+    printf '%-12s ' 'after a wait'; heard "$build/tests/sound_probe" play-after 3000 "$work/tone.wav"
   done
   stop_rigs
 done

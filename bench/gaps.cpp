@@ -1,10 +1,12 @@
 // Reads what a sound server's monitor recorded (raw 16-bit mono samples at
 // 44100 Hz on standard input) and reports the pauses between the sounds in
 // it, against the expected pause: each sound's start minus (the previous
-// sound's end + EXPECTED_MS). With --span, reports instead how long the
+// sound's end + EXPECTED_MS), from the first sound of SHORTEST_MS or longer
+// on (the start-up sound comes before; by default from the first pause of at
+// least half the interval on). With --span, reports instead how long the
 // sound lasted, from its first loud sample to its last; with --spans, how
 // long each sound lasted, in milliseconds, one per line.
-//   gaps EXPECTED_MS < heard.raw
+//   gaps EXPECTED_MS [SHORTEST_MS] < heard.raw
 //   gaps --span < heard.raw
 //   gaps --spans < heard.raw
 
@@ -69,8 +71,14 @@ int printSpan(const std::vector<Sound>& sounds)
     return sounds.empty();
 }
 
-int printPauses(const std::vector<Sound>& sounds, double expectedMs)
+int printPauses(std::vector<Sound> sounds, double expectedMs, double shortestMs)
 {
+    if (shortestMs >= 0) {
+        const auto first = std::find_if(sounds.begin(), sounds.end(), [shortestMs](const Sound& sound) {
+            return milliseconds(sound.second - sound.first) >= shortestMs;
+        });
+        sounds.erase(sounds.begin(), first);
+    }
     if (sounds.size() < 2) {
         std::printf("too few sounds heard (%zu)\n", sounds.size());
         return 1;
@@ -81,7 +89,7 @@ int printPauses(const std::vector<Sound>& sounds, double expectedMs)
     std::vector<double> errors;
     for (std::size_t k = 1; k + 1 < sounds.size(); ++k) {
         const double pause = milliseconds(sounds[k].first - sounds[k - 1].second);
-        if (errors.empty() && pause < expectedMs / 2)
+        if (shortestMs < 0 && errors.empty() && pause < expectedMs / 2)
             continue;
         errors.push_back(pause - expectedMs);
     }
@@ -110,5 +118,5 @@ int main(int argc, char** argv)
         return printSpans(sounds);
     if (mode == "--span")
         return printSpan(sounds);
-    return printPauses(sounds, argc > 1 ? std::atof(argv[1]) : 1000.0);
+    return printPauses(sounds, argc > 1 ? std::atof(argv[1]) : 1000.0, argc > 2 ? std::atof(argv[2]) : -1.0);
 }

@@ -134,7 +134,13 @@ bool perform(const Request& request, sound::PlayControl& control)
         return false;
     }
     Prepared sound;
-    if (prepare(request, sound, control) != Opened::Ready)
+    Opened opened = prepare(request, sound, control);
+    if (opened == Opened::NoDevice && request.kind != Request::Nothing && sound::asyncPlaying(true)) {
+        // A device that takes one stream at a time, held by the waking.
+        sound::stopAsync();
+        opened = prepare(request, sound, control);
+    }
+    if (opened != Opened::Ready)
         return false;
     const sound::PlayPlan plan = planFor(sound.device, control, sound.source.rate(), deviceUse.note());
     const sound::Ending ending = sound.device.play(sound.source, plan, control);
@@ -158,22 +164,26 @@ Clock::time_point wakeTimeFor(Clock::time_point playAt)
 }
 
 // Silence (a lead-in, then the silence after a sound), played as the
-// SND_ASYNC sound is: the play that follows stops it.
+// SND_ASYNC sound is. It ends by itself, after the next play has started:
+// PulseAudio, when a stream has just left a sink that mixes ahead, starts
+// the next one only once what the sink had mixed has been heard, up to two
+// seconds later. A device that takes one stream at a time has it stopped.
 void wakeDevice()
 {
     if (asyncPlaying())
         return;
     Request request;
     request.kind = Request::Nothing;
-    playAsync([request](PlayControl& control) { return perform(request, control); });
+    playAsync([request](PlayControl& control) { return perform(request, control); }, true);
 }
 
 }  // namespace sound
 
 BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
 {
-    // A new play ends the sound still playing, as on Windows.
-    sound::stopAsync();
+    // A new play ends the sound still playing, as on Windows (and a
+    // synchronous one leaves a waking to end by itself).
+    sound::stopAsync((fdwSound & SND_ASYNC) != 0);
     // The two plays the player asks for: the system default sound (by
     // SND_ALIAS_ID; the only alias there is), and a file by its name.
     Request request;

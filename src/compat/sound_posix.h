@@ -162,11 +162,15 @@ bool playAndWait(Play play);
 // Runs play on a thread of its own and returns at once; false when no thread
 // could be started. At most one such play runs; it is stopped by stopAsync,
 // and a process that ends by itself lets it finish, as far as it expects to.
-bool playAsync(Play play);
-// Stops the play that playAsync started, waiting a little for it to end.
-void stopAsync();
-// Whether the play that playAsync started has yet to end.
-bool asyncPlaying();
+// A waking (silence that keeps the device awake for the next play) is such
+// a play too.
+bool playAsync(Play play, bool waking = false);
+// Stops the play that playAsync started, waiting a little for it to end;
+// a waking only if wakingToo.
+void stopAsync(bool wakingToo = true);
+// Whether the play that playAsync started (only if it is a waking, with
+// wakingOnly) has yet to end.
+bool asyncPlaying(bool wakingOnly = false);
 // How many plays are held in a library call (a sound server that froze,
 // see PlayControl::held); while one is, no other play opens the device.
 int playsLeftBehind();

@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "compat/lasting.h"
 
@@ -37,10 +40,22 @@ Running& running()
 // Starts play on a detached thread that shares control with the caller.
 void finishAtExit();
 
+// Every thread allocates from the one arena. glibc gives a thread that
+// allocates while another holds an arena one of its own, and keeps it: a
+// play that overlaps the last one's closing (and the sound libraries'
+// threads) would add one, of a megabyte or so, every now and then over a
+// night. The plays allocate little, and seldom at the same time.
+void oneAllocationArena()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 bool start(Play play, const std::shared_ptr<PlayControl>& control)
 {
-    static const bool finishesAtExit = std::atexit(finishAtExit) == 0;
-    (void)finishesAtExit;
+    static const bool once = (oneAllocationArena(), std::atexit(finishAtExit) == 0);
+    (void)once;
     Running& all = running();
     try {
         {
@@ -74,6 +89,7 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
 struct AsyncPlay {
     std::mutex lock;
     std::shared_ptr<PlayControl> control;
+    bool waking = false;
 };
 AsyncPlay& asyncPlay()
 {
@@ -186,7 +202,7 @@ bool playAndWait(Play play)
     return false;
 }
 
-bool playAsync(Play play)
+bool playAsync(Play play, bool waking)
 {
     const auto control = std::make_shared<PlayControl>(true);
     if (!start(std::move(play), control)) {
@@ -196,14 +212,15 @@ bool playAsync(Play play)
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     async.control = control;
+    async.waking = waking;
     return true;
 }
 
-void stopAsync()
+void stopAsync(bool wakingToo)
 {
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
-    if (async.control == nullptr)
+    if (async.control == nullptr || (async.waking && !wakingToo))
         return;
     async.control->stop().request();
     bool heard = false;
@@ -212,12 +229,13 @@ void stopAsync()
     async.control.reset();
 }
 
-bool asyncPlaying()
+bool asyncPlaying(bool wakingOnly)
 {
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     bool heard = false;
-    return async.control != nullptr && !async.control->awaitReport(heard, Clock::time_point::min());
+    return async.control != nullptr && (async.waking || !wakingOnly)
+           && !async.control->awaitReport(heard, Clock::time_point::min());
 }
 
 }  // namespace sound
