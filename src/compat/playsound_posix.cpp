@@ -12,6 +12,8 @@
 
 #include "compat/win32.h"
 
+#include <algorithm>
+
 #include "compat/sound_posix.h"
 
 namespace {
@@ -19,9 +21,10 @@ namespace {
 using sound::Clock;
 using sound::Opened;
 
-// When the device was last in use (opened, or done with a sound), and since
-// when it has been without a pause longer than idleBeforeWaking: a device
-// in use that long is awake. Plays on several threads note their uses.
+// Whether the device is in use (a play has it open), when it last was,
+// and since when it has been without a pause longer than idleBeforeWaking:
+// a device in use that long is awake. Plays on several threads note their
+// uses.
 class DeviceUse {
 public:
     bool idleAt(Clock::time_point at)
@@ -29,20 +32,34 @@ public:
         const std::lock_guard<std::mutex> guard(lock_);
         return idle(at);
     }
-    // Notes a use now; how long the device has been awake by now.
-    Clock::duration note()
+    // A play has the device open now; how long the device has been awake.
+    Clock::duration begin()
     {
         const std::lock_guard<std::mutex> guard(lock_);
         const Clock::time_point now = Clock::now();
         if (idle(now))
             since_ = now;
-        last_ = now;
+        ++playing_;
         return now - since_;
+    }
+    // That play is done with it.
+    void end()
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        --playing_;
+        last_ = Clock::now();
     }
 
 private:
-    bool idle(Clock::time_point at) const { return last_ == Clock::time_point::min() || at - last_ > sound::timing::idleBeforeWaking; }
+    // Idle at the given moment unless in use within idleBeforeWaking before
+    // it (a play still going counts as in use now).
+    bool idle(Clock::time_point at) const
+    {
+        const Clock::time_point used = playing_ > 0 ? Clock::now() : last_;
+        return used == Clock::time_point::min() || at - used > sound::timing::idleBeforeWaking;
+    }
     std::mutex lock_;
+    int playing_ = 0;
     Clock::time_point last_ = Clock::time_point::min();
     Clock::time_point since_{};
 };
@@ -52,16 +69,19 @@ DeviceUse deviceUse;
 // after it had been awake for the given time: how its end is waited for
 // (EndWait), and whether it begins with a lead-in (a device awake for less
 // than that is given the rest of it first) and then stays open a little
-// past the foretold end.
+// past the foretold end. A waking is silence alone.
 sound::PlayPlan planFor(const sound::Device& device, const sound::PlayControl& control, unsigned rate,
-                        Clock::duration awake)
+                        Clock::duration awake, bool waking)
 {
     sound::PlayPlan plan;
     if (!device.playsInRealTime())
         plan.endWait = sound::EndWait::Length;
     else
         plan.endWait = control.stoppable() ? sound::EndWait::Delay : sound::EndWait::Drain;
-    if (awake < sound::timing::leadIn) {
+    if (waking) {
+        const std::chrono::duration<double> silence = sound::timing::wakeAhead + sound::timing::wakeLingers;
+        plan.leadInFrames = static_cast<std::size_t>(silence.count() * rate);
+    } else if (awake < sound::timing::leadIn) {
         const std::chrono::duration<double> leadIn = sound::timing::leadIn - awake;
         plan.leadInFrames = static_cast<std::size_t>(leadIn.count() * rate);
         plan.tail = sound::timing::tailAfterWaking;
@@ -129,22 +149,21 @@ bool perform(const Request& request, sound::PlayControl& control)
         return false;
     // A device still held by a library call (a frozen server) is not joined
     // by a second one: this try fails, and the next waits its turn.
+    sound::awaitClosings(control);
     if (sound::playsLeftBehind() > 0) {
         retry.noteFailure();
         return false;
     }
     Prepared sound;
-    Opened opened = prepare(request, sound, control);
-    if (opened == Opened::NoDevice && request.kind != Request::Nothing && sound::asyncPlaying(true)) {
-        // A device that takes one stream at a time, held by the waking.
-        sound::stopAsync();
-        opened = prepare(request, sound, control);
-    }
-    if (opened != Opened::Ready)
+    if (prepare(request, sound, control) != Opened::Ready)
         return false;
-    const sound::PlayPlan plan = planFor(sound.device, control, sound.source.rate(), deviceUse.note());
+    struct InUse {
+        Clock::duration awake = deviceUse.begin();
+        ~InUse() { deviceUse.end(); }
+    } inUse;
+    const sound::PlayPlan plan =
+        planFor(sound.device, control, sound.source.rate(), inUse.awake, request.kind == Request::Nothing);
     const sound::Ending ending = sound.device.play(sound.source, plan, control);
-    deviceUse.note();
     const bool heard = ending == sound::Ending::Heard && !sound.substitute;
     control.report(heard);
     return heard;
@@ -155,35 +174,36 @@ bool perform(const Request& request, sound::PlayControl& control)
 namespace sound {
 
 // A wait for a play that the device, idle by then, would start late: the
-// device is woken wakeAhead before it ends, unless a sound still plays.
+// device is woken wakeAhead before it ends (at once in a shorter wait).
 Clock::time_point wakeTimeFor(Clock::time_point playAt)
 {
-    if (!deviceUse.idleAt(playAt) || playAt - Clock::now() <= timing::wakeAhead)
+    if (!deviceUse.idleAt(playAt))
         return playAt;
-    return playAt - timing::wakeAhead;
+    return std::max(Clock::now(), playAt - timing::wakeAhead);
 }
 
-// Silence (a lead-in, then the silence after a sound), played as the
-// SND_ASYNC sound is. It ends by itself, after the next play has started:
-// PulseAudio, when a stream has just left a sink that mixes ahead, starts
-// the next one only once what the sink had mixed has been heard, up to two
-// seconds later. A device that takes one stream at a time has it stopped.
+// Silence, played as the SND_ASYNC sound is (unless a sound still plays):
+// the next play stops it as it begins. (Left to end by itself after the
+// next play had started, it would make that play's drain worthless on a
+// PulseAudio sink that mixes ahead: with another stream playing, the sink
+// takes the line whole at once and acknowledges the drain, and closing the
+// stream then takes back what has not been heard.)
 void wakeDevice()
 {
     if (asyncPlaying())
         return;
     Request request;
     request.kind = Request::Nothing;
-    playAsync([request](PlayControl& control) { return perform(request, control); }, true);
+    playAsync([request](PlayControl& control) { return perform(request, control); });
 }
 
 }  // namespace sound
 
 BOOL PlaySoundA(LPCSTR pszSound, HMODULE, DWORD fdwSound)
 {
-    // A new play ends the sound still playing, as on Windows (and a
-    // synchronous one leaves a waking to end by itself).
-    sound::stopAsync((fdwSound & SND_ASYNC) != 0);
+    // A new play ends the sound still playing (or the waking), as on
+    // Windows.
+    sound::stopAsync();
     // The two plays the player asks for: the system default sound (by
     // SND_ALIAS_ID; the only alias there is), and a file by its name.
     Request request;

@@ -36,12 +36,14 @@ namespace timing {
 // played into a waking device is lost or preceded by a pop. A device idle
 // for longer than idleBeforeWaking needs waking: a play then begins with
 // leadIn of silence, less what the device has been in use just before it.
-// A wait that a play follows wakes the device that much (wakeAhead, leadIn
-// and the opening) before its end, so that the play starts at the end of the
-// wait on an awake device.
+// A wait that a play follows wakes the device wakeAhead before its end (the
+// lead-in, and the opening) with a stream of silence, long enough to last
+// wakeLingers past the wait for a play that comes late; the play stops it
+// as it begins, on a device that is awake.
 constexpr Clock::duration idleBeforeWaking = std::chrono::seconds(2);
 constexpr Clock::duration leadIn = std::chrono::milliseconds(250);
 constexpr Clock::duration wakeAhead = std::chrono::milliseconds(300);
+constexpr Clock::duration wakeLingers = std::chrono::milliseconds(500);
 // On PipeWire a stream that wakes its sink starts up to a quantum later than
 // its plug-in's delay says; closing it at the foretold end cut up to 18 ms
 // off the sound. Such a stream stays open this much past that end.
@@ -160,17 +162,18 @@ using Play = std::function<bool(PlayControl&)>;
 // could be started.
 bool playAndWait(Play play);
 // Runs play on a thread of its own and returns at once; false when no thread
-// could be started. At most one such play runs; it is stopped by stopAsync,
-// and a process that ends by itself lets it finish, as far as it expects to.
-// A waking (silence that keeps the device awake for the next play) is such
-// a play too.
-bool playAsync(Play play, bool waking = false);
-// Stops the play that playAsync started, waiting a little for it to end;
-// a waking only if wakingToo.
-void stopAsync(bool wakingToo = true);
-// Whether the play that playAsync started (only if it is a waking, with
-// wakingOnly) has yet to end.
-bool asyncPlaying(bool wakingOnly = false);
+// could be started. At most one such play runs (the SND_ASYNC sound, or a
+// waking); it is stopped by stopAsync, and a process that ends by itself
+// lets it finish, as far as it expects to.
+bool playAsync(Play play);
+// Stops the play that playAsync started, waiting a little for it to end.
+void stopAsync();
+// Whether the play that playAsync started has yet to end.
+bool asyncPlaying();
+// Waits until every play but self has ended or is held in a library call,
+// for as long as closing a device takes at most: plays do not pile up
+// behind one another while their devices close.
+void awaitClosings(const PlayControl& self);
 // How many plays are held in a library call (a sound server that froze,
 // see PlayControl::held); while one is, no other play opens the device.
 int playsLeftBehind();

@@ -3,8 +3,9 @@
 // expected (a library call held by a sound server that froze) and carry on:
 // the thread then ends by itself whenever the call returns. A play reports
 // its result as soon as it has been heard, and closes its device behind
-// that. While a play is held in a library call (playsLeftBehind), no other
-// opens the device.
+// that; the next play opens the device once that is done
+// (awaitClosings). While a play is held in a library call
+// (playsLeftBehind), no other opens the device.
 
 #include "compat/sound_posix.h"
 
@@ -89,7 +90,6 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
 struct AsyncPlay {
     std::mutex lock;
     std::shared_ptr<PlayControl> control;
-    bool waking = false;
 };
 AsyncPlay& asyncPlay()
 {
@@ -174,6 +174,19 @@ bool PlayControl::held(Clock::time_point now)
     return !ended_ && (leftBehind_ || (reported_ && now - reportedAt_ > closingTakesAtMost));
 }
 
+void awaitClosings(const PlayControl& self)
+{
+    Running& all = running();
+    std::unique_lock<std::mutex> guard(all.lock);
+    const Clock::time_point latest = Clock::now() + closingTakesAtMost;
+    all.ended.wait_until(guard, latest, [&all, &self] {
+        const Clock::time_point now = Clock::now();
+        return std::all_of(all.plays.begin(), all.plays.end(), [&self, now](const std::shared_ptr<PlayControl>& play) {
+            return play.get() == &self || play->held(now);
+        });
+    });
+}
+
 int playsLeftBehind()
 {
     Running& all = running();
@@ -202,7 +215,7 @@ bool playAndWait(Play play)
     return false;
 }
 
-bool playAsync(Play play, bool waking)
+bool playAsync(Play play)
 {
     const auto control = std::make_shared<PlayControl>(true);
     if (!start(std::move(play), control)) {
@@ -212,15 +225,14 @@ bool playAsync(Play play, bool waking)
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     async.control = control;
-    async.waking = waking;
     return true;
 }
 
-void stopAsync(bool wakingToo)
+void stopAsync()
 {
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
-    if (async.control == nullptr || (async.waking && !wakingToo))
+    if (async.control == nullptr)
         return;
     async.control->stop().request();
     bool heard = false;
@@ -229,13 +241,12 @@ void stopAsync(bool wakingToo)
     async.control.reset();
 }
 
-bool asyncPlaying(bool wakingOnly)
+bool asyncPlaying()
 {
     AsyncPlay& async = asyncPlay();
     const std::lock_guard<std::mutex> guard(async.lock);
     bool heard = false;
-    return async.control != nullptr && (async.waking || !wakingOnly)
-           && !async.control->awaitReport(heard, Clock::time_point::min());
+    return async.control != nullptr && !async.control->awaitReport(heard, Clock::time_point::min());
 }
 
 }  // namespace sound
