@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "compat/lasting.h"
 #include "compat/sound_posix.h"
 
 namespace {
@@ -24,7 +25,8 @@ using sound::Opened;
 // Whether the device is in use (a play has it open), when it last was,
 // and since when it has been without a pause longer than idleBeforeWaking:
 // a device in use that long is awake. Plays on several threads note their
-// uses.
+// uses (compat::lasting<DeviceUse>(): a play may still run as the process
+// exits).
 class DeviceUse {
 public:
     bool idleAt(Clock::time_point at)
@@ -63,7 +65,10 @@ private:
     Clock::time_point last_ = Clock::time_point::min();
     Clock::time_point since_{};
 };
-DeviceUse deviceUse;
+DeviceUse& deviceUse()
+{
+    return compat::lasting<DeviceUse>();
+}
 
 // How the next sound, at the given rate, is played on device, just opened
 // after it had been awake for the given time: how its end is waited for
@@ -158,8 +163,8 @@ bool perform(const Request& request, sound::PlayControl& control)
     if (prepare(request, sound, control) != Opened::Ready)
         return false;
     struct InUse {
-        Clock::duration awake = deviceUse.begin();
-        ~InUse() { deviceUse.end(); }
+        Clock::duration awake = deviceUse().begin();
+        ~InUse() { deviceUse().end(); }
     } inUse;
     const sound::PlayPlan plan =
         planFor(sound.device, control, sound.source.rate(), inUse.awake, request.kind == Request::Nothing);
@@ -177,7 +182,7 @@ namespace sound {
 // device is woken wakeAhead before it ends (at once in a shorter wait).
 Clock::time_point wakeTimeFor(Clock::time_point playAt)
 {
-    if (!deviceUse.idleAt(playAt))
+    if (!deviceUse().idleAt(playAt))
         return playAt;
     return std::max(Clock::now(), playAt - timing::wakeAhead);
 }
