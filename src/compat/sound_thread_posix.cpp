@@ -38,7 +38,6 @@ Running& running()
     return compat::lasting<Running>();
 }
 
-// Starts play on a detached thread that shares control with the caller.
 void finishAtExit();
 
 // Every thread allocates from the one arena. glibc gives a thread that
@@ -53,6 +52,7 @@ void oneAllocationArena()
 #endif
 }
 
+// Starts play on a detached thread that shares control with the caller.
 bool start(Play play, const std::shared_ptr<PlayControl>& control)
 {
     static const bool once = (oneAllocationArena(), std::atexit(finishAtExit) == 0);
@@ -86,6 +86,20 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
     }
 }
 
+// Waits, for as long as closing takes at most, until every running play but
+// self (if any) has ended or is held in a library call.
+void awaitTheOthers(const PlayControl* self)
+{
+    Running& all = running();
+    std::unique_lock<std::mutex> guard(all.lock);
+    all.ended.wait_until(guard, Clock::now() + closingTakesAtMost, [&all, self] {
+        const Clock::time_point now = Clock::now();
+        return std::all_of(all.plays.begin(), all.plays.end(), [self, now](const std::shared_ptr<PlayControl>& play) {
+            return play.get() == self || play->held(now);
+        });
+    });
+}
+
 // The one SND_ASYNC play (compat::lasting<AsyncPlay>()).
 struct AsyncPlay {
     std::mutex lock;
@@ -110,15 +124,7 @@ void finishAtExit()
             async.control->leaveBehind();
         async.control.reset();
     }
-    Running& all = running();
-    std::unique_lock<std::mutex> guard(all.lock);
-    const Clock::time_point latest = Clock::now() + closingTakesAtMost;
-    all.ended.wait_until(guard, latest, [&all, latest] {
-        const Clock::time_point now = Clock::now();
-        return std::all_of(all.plays.begin(), all.plays.end(), [now, latest](const std::shared_ptr<PlayControl>& play) {
-            return play->held(now) || now >= latest;
-        });
-    });
+    awaitTheOthers(nullptr);
 }
 
 }  // namespace
@@ -176,15 +182,7 @@ bool PlayControl::held(Clock::time_point now)
 
 void awaitClosings(const PlayControl& self)
 {
-    Running& all = running();
-    std::unique_lock<std::mutex> guard(all.lock);
-    const Clock::time_point latest = Clock::now() + closingTakesAtMost;
-    all.ended.wait_until(guard, latest, [&all, &self] {
-        const Clock::time_point now = Clock::now();
-        return std::all_of(all.plays.begin(), all.plays.end(), [&self, now](const std::shared_ptr<PlayControl>& play) {
-            return play.get() == &self || play->held(now);
-        });
-    });
+    awaitTheOthers(&self);
 }
 
 int playsLeftBehind()
