@@ -10,19 +10,37 @@
 //                                 yield TRUE, 1 otherwise
 //   sound_probe play-timed MS FILE...  as play-after, printing how long each
 //                                 PlaySoundA took, in milliseconds
+//   sound_probe play-peaks FILE...  as play, printing after each PlaySoundA
+//                                 the process's peak resident memory, in KiB
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "compat/win32.h"
+
+namespace {
+
+// VmHWM of /proc/self/status, in KiB, or -1.
+long peakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: sound_probe play|play-after|play-timed|chime-then-play|sleep ARGUMENT...\n");
+        std::fprintf(stderr, "usage: sound_probe play|play-after|play-timed|play-peaks|chime-then-play|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {
@@ -38,7 +56,7 @@ int main(int argc, char** argv)
     } else if (std::strcmp(argv[1], "chime-then-play") == 0) {
         PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
                    SND_ALIAS_ID | SND_ASYNC);
-    } else if (std::strcmp(argv[1], "play") != 0) {
+    } else if (std::strcmp(argv[1], "play") != 0 && std::strcmp(argv[1], "play-peaks") != 0) {
         return 2;
     }
     bool played = true;
@@ -49,6 +67,8 @@ int main(int argc, char** argv)
         const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
         if (timed)
             std::printf("%.1f\n", took.count());
+        if (std::strcmp(argv[1], "play-peaks") == 0)
+            std::printf("%ld\n", peakResidentKiB());
     }
     return played ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,31 @@ TEST_F(LowLatencyServer, APlayLastsUntilItsSoundHasBeenHeardAlsoWhenTheSinkMixes
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_EQ(ending.exitCode, 0);
     EXPECT_GE(seconds, 4 * (1.0 + 0.5) - 0.05) << "the plays ended before their sound could have been heard";
+}
+
+// A night's memory is what one play takes: what the device's plug-in
+// allocates for a play (buffers the size of the device's, whatever the
+// line's length) is given back when the play closes, not kept by the
+// process from the second play on.
+TEST_F(LowLatencyServer, LaterPlaysTakeNoMoreMemoryThanTheFirst)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer holds freed memory back (its quarantine): every play's peak is higher";
+#endif
+    support::writeTone(folder / "line.wav", 300, 0.2, 48000);
+    const std::string line = folder / "line.wav";
+    const support::Ending ending =
+        support::run({SOUND_PROBE, "play-peaks", line, line, line, line, line}, folder.path(), rig.env(), 30000);
+    ASSERT_EQ(ending.exitCode, 0) << ending.err;
+    std::istringstream printed(ending.out);
+    std::vector<long> peaks;
+    for (long kib = 0; printed >> kib;)
+        peaks.push_back(kib);
+    ASSERT_EQ(peaks.size(), 5u) << ending.out;
+    EXPECT_GT(peaks.front(), 0);
+    EXPECT_LE(peaks.back() - peaks.front(), 512)
+        << "peak resident memory went from " << peaks.front() << " KiB at the first play to " << peaks.back()
+        << " KiB at the fifth";
 }
 
 TEST_F(LowLatencyServer, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
