@@ -40,7 +40,8 @@ long peakResidentKiB()
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: sound_probe play|play-after|play-timed|play-peaks|chime-then-play|sleep ARGUMENT...\n");
+        std::fprintf(stderr,
+                     "usage: sound_probe play|play-after|play-timed|play-peaks|chime-then-play|sleep ARGUMENT...\n");
         return 2;
     }
     if (std::strcmp(argv[1], "sleep") == 0) {

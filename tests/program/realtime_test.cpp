@@ -260,9 +260,8 @@ TEST_F(LowLatencyServer, LaterPlaysTakeNoMoreMemoryThanTheFirst)
         peaks.push_back(kib);
     ASSERT_EQ(peaks.size(), 5u) << ending.out;
     EXPECT_GT(peaks.front(), 0);
-    EXPECT_LE(peaks.back() - peaks.front(), 512)
-        << "peak resident memory went from " << peaks.front() << " KiB at the first play to " << peaks.back()
-        << " KiB at the fifth";
+    EXPECT_LE(peaks.back() - peaks.front(), 512) << "peak resident memory went from " << peaks.front()
+                                                 << " KiB at the first play to " << peaks.back() << " KiB at the fifth";
 }
 
 TEST_F(LowLatencyServer, SigintEndsAWaitOrAPlayAtOnceAndTheServerPlaysOn)
