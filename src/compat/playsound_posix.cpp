@@ -79,10 +79,21 @@ sound::PlayPlan planFor(const sound::Device& device, const sound::PlayControl& c
                         Clock::duration awake, bool waking)
 {
     sound::PlayPlan plan;
-    if (!device.playsInRealTime())
+    // PipeWire's drain returns a quantum or two after the sound has been
+    // heard, which would lengthen every pause between lines, and its server
+    // never takes back what it has taken: a play there ends at the end its
+    // delay foretells, and is drained behind that (the delay may say a sound
+    // heard up to a quantum early), while the next play may open. (PulseAudio
+    // takes back what its sink mixed ahead of a stream that closes before it
+    // has been drained: a play there is drained before it ends.)
+    if (!device.playsInRealTime()) {
         plan.endWait = sound::EndWait::Length;
-    else
-        plan.endWait = control.stoppable() ? sound::EndWait::Delay : sound::EndWait::Drain;
+    } else if (control.stoppable()) {
+        plan.endWait = sound::EndWait::Delay;
+    } else if (device.isPipeWiresOwn()) {
+        plan.endWait = sound::EndWait::Delay;
+        plan.drainBehind = true;
+    }
     if (waking) {
         const std::chrono::duration<double> silence = sound::timing::wakeAhead + sound::timing::wakeLingers;
         plan.leadInFrames = static_cast<std::size_t>(silence.count() * rate);
@@ -143,7 +154,7 @@ Opened prepare(const Request& request, Prepared& sound, sound::PlayControl& cont
 
 // Plays what request names to its end, on the play's own thread, and
 // reports whether that sound was heard as soon as it has been, before the
-// device is closed.
+// device is drained, as the plan may say, and closed.
 bool perform(const Request& request, sound::PlayControl& control)
 {
     // The device's turn (a second after it last failed), and the opening.
@@ -170,7 +181,10 @@ bool perform(const Request& request, sound::PlayControl& control)
         planFor(sound.device, control, sound.source.rate(), inUse.awake, request.kind == Request::Nothing);
     const sound::Ending ending = sound.device.play(sound.source, plan, control);
     const bool heard = ending == sound::Ending::Heard && !sound.substitute;
-    control.report(heard);
+    const bool drainsBehind = ending == sound::Ending::Heard && plan.drainBehind;
+    control.report(heard, drainsBehind);
+    if (drainsBehind)
+        sound.device.drain();
     return heard;
 }
 

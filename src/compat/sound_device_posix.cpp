@@ -5,6 +5,7 @@
 #include "compat/sound_posix.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "compat/lasting.h"
@@ -72,6 +73,28 @@ bool Device::playsInRealTime() const
 {
     const snd_pcm_type_t type = snd_pcm_type(pcm_);
     return type != SND_PCM_TYPE_FILE && type != SND_PCM_TYPE_NULL;
+}
+
+// PipeWire's own plug-in names itself on the first line of the device's
+// description, the one place ALSA tells which plug-in serves "default".
+bool Device::isPipeWiresOwn() const
+{
+    snd_output_t* description = nullptr;
+    if (snd_output_buffer_open(&description) < 0)
+        return false;
+    char* text = nullptr;
+    const bool described = snd_pcm_dump(pcm_, description) == 0 && snd_output_buffer_string(description, &text) > 0;
+    const bool pipeWire =
+        described && std::string(text, std::strcspn(text, "\n")).find("PipeWire") != std::string::npos;
+    snd_output_close(description);
+    return pipeWire;
+}
+
+void Device::drain()
+{
+    const compat::Quiet quietLibraries;
+    if (snd_pcm_nonblock(pcm_, 0) == 0)
+        snd_pcm_drain(pcm_);
 }
 
 void Device::close()

@@ -128,8 +128,10 @@ public:
 
     // Tells whoever waits the play's result, as soon as it is known: a sound
     // heard to its end is told before its device is closed, which goes on
-    // behind. Only the first report counts.
-    void report(bool heard);
+    // behind. Only the first report counts. A play that drains its device
+    // behind the report says so (drainsBehind), and the next play may open
+    // the device meanwhile.
+    void report(bool heard, bool drainsBehind = false);
     // For the thread module: the play's thread is over.
     void end(bool heard);
     // Waits until the play has reported (true, with its result in heard) or
@@ -140,12 +142,15 @@ public:
     // Whether the play's thread is held in a library call: left behind
     // before it reported, or closing its device for longer than that takes.
     bool held(Clock::time_point now);
+    // Whether the play has reported that it drains its device behind.
+    bool drainsBehind();
 
 private:
     std::mutex lock_;
     std::condition_variable changed_;
     bool reported_ = false;
     bool heard_ = false;
+    bool drainsBehind_ = false;
     bool leftBehind_ = false;
     bool ended_ = false;
     Clock::time_point reportedAt_{};
@@ -170,9 +175,10 @@ bool playAsync(Play play);
 void stopAsync();
 // Whether the play that playAsync started has yet to end.
 bool asyncPlaying();
-// Waits until every play but self has ended or is held in a library call,
-// for as long as closing a device takes at most: plays do not pile up
-// behind one another while their devices close.
+// Waits until every play but self has ended, is held in a library call or
+// (one at most) drains behind its report, for as long as closing a device
+// takes at most: plays do not pile up behind one another while their
+// devices close.
 void awaitClosings(const PlayControl& self);
 // How many plays are held in a library call (a sound server that froze,
 // see PlayControl::held); while one is, no other play opens the device.
@@ -219,15 +225,18 @@ private:
 };
 
 // How a sound is played, as PlaySoundA decides it once the device is open:
-// the silence written before it, how its end is waited for, and how long
-// its stream stays open past that end.
+// the silence written before it, how its end is waited for, how long its
+// stream stays open past that end, and whether it is drained behind the
+// play's report.
 enum class EndWait {
-    // A play that nobody stops, on a sound server or card: drained, the
-    // device's own wait until its last frame has been played.
+    // A play that nobody stops, on a sound card or a server other than
+    // PipeWire: drained, the device's own wait until its last frame has been
+    // played.
     Drain,
     // A play that may be stopped at any moment (the SND_ASYNC sound, a
-    // waking): the device's delay foretells when what was written will have
-    // been heard, and is followed with short waits.
+    // waking), and every play on PipeWire: the device's delay foretells
+    // when what was written will have been heard, and is followed with short
+    // waits.
     Delay,
     // ALSA's file or null plug-in, which takes every frame at once: the
     // sound's own length, as on any other device.
@@ -237,6 +246,7 @@ struct PlayPlan {
     std::size_t leadInFrames = 0;
     EndWait endWait = EndWait::Drain;
     Clock::duration tail{};
+    bool drainBehind = false;
 };
 
 // When the device may be tried again: a second after anything about it last
@@ -272,9 +282,16 @@ public:
     // Whether the open device plays in real time: a sound card or a sound
     // server, not ALSA's file or null plug-in.
     bool playsInRealTime() const;
+    // Whether it is PipeWire's own plug-in (not PulseAudio's, which may
+    // reach PipeWire too).
+    bool isPipeWiresOwn() const;
     // Writes the plan's lead-in, then all of source, and waits until it has
     // been heard, as the plan says; every wait is bounded.
     Ending play(Source& source, const PlayPlan& plan, PlayControl& control);
+    // Lets what is left in the device be played out, after a sound heard.
+    // It blocks as long as the server holds it; whoever waits for the play
+    // counts it held past closingTakesAtMost.
+    void drain();
 
 private:
     snd_pcm_t* pcm_ = nullptr;

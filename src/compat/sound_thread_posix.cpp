@@ -3,9 +3,9 @@
 // expected (a library call held by a sound server that froze) and carry on:
 // the thread then ends by itself whenever the call returns. A play reports
 // its result as soon as it has been heard, and closes its device behind
-// that; the next play opens the device once that is done
-// (awaitClosings). While a play is held in a library call
-// (playsLeftBehind), no other opens the device.
+// that; the next play opens the device once that is done, or while it
+// drains on PipeWire (awaitClosings). While a play is held in a library
+// call (playsLeftBehind), no other opens the device.
 
 #include "compat/sound_posix.h"
 
@@ -94,16 +94,23 @@ bool start(Play play, const std::shared_ptr<PlayControl>& control)
 }
 
 // Waits, for as long as closing takes at most, until every running play but
-// self (if any) has ended or is held in a library call.
-void awaitTheOthers(const PlayControl* self)
+// self (if any) has ended or is held in a library call, or, when that is
+// enough, drains behind its report: one such play at most, so that short
+// sounds back to back do not pile up plays that drain.
+void awaitTheOthers(const PlayControl* self, bool drainingIsEnough)
 {
     Running& all = running();
     std::unique_lock<std::mutex> guard(all.lock);
-    all.ended.wait_until(guard, Clock::now() + closingTakesAtMost, [&all, self] {
+    all.ended.wait_until(guard, Clock::now() + closingTakesAtMost, [&all, self, drainingIsEnough] {
         const Clock::time_point now = Clock::now();
-        return std::all_of(all.plays.begin(), all.plays.end(), [self, now](const std::shared_ptr<PlayControl>& play) {
-            return play.get() == self || play->held(now);
-        });
+        int draining = 0;
+        for (const std::shared_ptr<PlayControl>& play : all.plays) {
+            if (play.get() == self || play->held(now))
+                continue;
+            if (!drainingIsEnough || !play->drainsBehind() || ++draining > 1)
+                return false;
+        }
+        return true;
     });
 }
 
@@ -119,8 +126,9 @@ AsyncPlay& asyncPlay()
 
 // A process that ends by itself lets the SND_ASYNC sound it started be
 // heard to its end, as far as that play expects and for a few seconds at
-// most, and the plays heard close their devices (a file plug-in writes what
-// it holds then), as long as closing takes at most; Ctrl+C ends it at once.
+// most, and the plays heard drain and close their devices (a file plug-in
+// writes what it holds then), as long as closing takes at most; Ctrl+C ends
+// it at once.
 void finishAtExit()
 {
     AsyncPlay& async = asyncPlay();
@@ -131,7 +139,7 @@ void finishAtExit()
             async.control->leaveBehind();
         async.control.reset();
     }
-    awaitTheOthers(nullptr);
+    awaitTheOthers(nullptr, false);
 }
 
 }  // namespace
@@ -145,7 +153,7 @@ void PlayControl::moveDeadline(Clock::time_point stepEndsBy)
     changed_.notify_all();
 }
 
-void PlayControl::report(bool heard)
+void PlayControl::report(bool heard, bool drainsBehind)
 {
     {
         const std::lock_guard<std::mutex> guard(lock_);
@@ -153,6 +161,7 @@ void PlayControl::report(bool heard)
             return;
         reported_ = true;
         heard_ = heard;
+        drainsBehind_ = drainsBehind;
         reportedAt_ = Clock::now();
     }
     changed_.notify_all();
@@ -187,9 +196,15 @@ bool PlayControl::held(Clock::time_point now)
     return !ended_ && (leftBehind_ || (reported_ && now - reportedAt_ > closingTakesAtMost));
 }
 
+bool PlayControl::drainsBehind()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return drainsBehind_;
+}
+
 void awaitClosings(const PlayControl& self)
 {
-    awaitTheOthers(&self);
+    awaitTheOthers(&self, true);
 }
 
 int playsLeftBehind()

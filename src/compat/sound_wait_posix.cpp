@@ -25,7 +25,8 @@ Ending Stream::waitUntilHeard(const PlayPlan& plan, const unsigned char* silence
     return followDelay(plan.tail, silence, silenceFrames);
 }
 
-// A play that nobody stops is drained, as aplay does: the device's own
+// A play that nobody stops is drained, as aplay does (on PipeWire, only
+// behind its end; see planFor in playsound_posix.cpp): the device's own
 // wait until its last frame has been played, right on every server (one
 // that starts late or stalls, one that keeps a last partial period until
 // more comes, one that takes a stream's sound late because another stream
@@ -52,9 +53,10 @@ Ending Stream::drain()
     return control.stop().pauseUntil(std::min(heardAtTheEarliest(), giveUpAt())) ? Ending::Stopped : Ending::Heard;
 }
 
-// A play that may be stopped at any moment (the SND_ASYNC sound, a waking)
-// follows the device's delay instead, which counts what is still ahead of
-// the listener, the server's latency included.
+// A play that may be stopped at any moment (the SND_ASYNC sound, a waking),
+// and every play on PipeWire, follows the device's delay instead, which
+// counts what is still ahead of the listener, the server's latency
+// included.
 //
 // The stream is kept playing a little past the sound, with silence: a
 // server may keep a last partial period until more comes (PulseAudio's

@@ -10,8 +10,10 @@
 //                                 yield TRUE, 1 otherwise
 //   sound_probe play-timed MS FILE...  as play-after, printing how long each
 //                                 PlaySoundA took, in milliseconds
-//   sound_probe play-peaks FILE...  as play, printing after each PlaySoundA
-//                                 the process's peak resident memory, in KiB
+//   sound_probe play-peaks MS FILE...  as play-after, but the first play
+//                                 without a Sleep before it, printing after
+//                                 each PlaySoundA the process's peak resident
+//                                 memory, in KiB
 
 #include <chrono>
 #include <cstdint>
@@ -51,24 +53,26 @@ int main(int argc, char** argv)
     DWORD pause = 0;
     int first = 2;
     const bool timed = std::strcmp(argv[1], "play-timed") == 0;
-    if (std::strcmp(argv[1], "play-after") == 0 || timed) {
+    const bool peaks = std::strcmp(argv[1], "play-peaks") == 0;
+    if (std::strcmp(argv[1], "play-after") == 0 || timed || peaks) {
         pause = static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10));
         first = 3;
     } else if (std::strcmp(argv[1], "chime-then-play") == 0) {
         PlaySoundA(reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(SND_ALIAS_SYSTEMDEFAULT)), nullptr,
                    SND_ALIAS_ID | SND_ASYNC);
-    } else if (std::strcmp(argv[1], "play") != 0 && std::strcmp(argv[1], "play-peaks") != 0) {
+    } else if (std::strcmp(argv[1], "play") != 0) {
         return 2;
     }
     bool played = true;
     for (int i = first; i < argc; ++i) {
-        Sleep(pause);
+        if (!peaks || i > first)
+            Sleep(pause);
         const auto start = std::chrono::steady_clock::now();
         played = PlaySoundA(argv[i], nullptr, SND_FILENAME) && played;
         const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
         if (timed)
             std::printf("%.1f\n", took.count());
-        if (std::strcmp(argv[1], "play-peaks") == 0)
+        if (peaks)
             std::printf("%ld\n", peakResidentKiB());
     }
     return played ? 0 : 1;
