@@ -141,7 +141,7 @@ Opened prepare(const Request& request, Prepared& sound, sound::PlayControl& cont
         return prepareDefaultSound(sound, control);
     if (request.kind == Request::Nothing) {
         sound.source.openNothing(sound::chimeRate);
-        return sound.device.open(sound.source, control);
+        return sound.device.open(sound.source, control, sound::timing::wakingLatencyUs);
     }
     if (sound.source.openFile(request.fileName.c_str(), true)) {
         const Opened opened = sound.device.open(sound.source, control);

@@ -46,7 +46,7 @@ DeviceRetry& deviceRetry()
 // while writing is the play's own; only the drain blocks. Where "default"
 // leads is ALSA's configuration, read again by the open when its files have
 // changed.
-Opened Device::open(const Source& source, PlayControl& control)
+Opened Device::open(const Source& source, PlayControl& control, unsigned latencyUs)
 {
     close();
     static const int quiet = snd_lib_error_set_handler(quietAlsa);
@@ -59,7 +59,7 @@ Opened Device::open(const Source& source, PlayControl& control)
         return Opened::NoDevice;
     }
     if (snd_pcm_set_params(pcm, source.format(), SND_PCM_ACCESS_RW_INTERLEAVED, source.channels(), source.rate(), 1,
-                           timing::deviceLatencyUs)
+                           latencyUs)
         < 0) {
         snd_pcm_close(pcm);
         deviceRetry().noteFailure();

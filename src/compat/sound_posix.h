@@ -53,8 +53,12 @@ constexpr Clock::duration tailAfterWaking = std::chrono::milliseconds(30);
 constexpr Clock::duration silenceAfter = std::chrono::milliseconds(250);
 // The device's buffer: two seconds, so that a play wakes the process a few
 // times a second only; a stop still takes effect at once (the buffer is
-// dropped).
+// dropped). A waking, silence alone, asks a short one: a sink mixes as far
+// ahead as its streams allow (PulseAudio's on a desktop), and a stream that
+// follows one that has left it starts only once what was mixed has been
+// heard; the line would begin that much late.
 constexpr unsigned deviceLatencyUs = 2000000;
+constexpr unsigned wakingLatencyUs = 100000;
 // The longest single sleep of a play, so that a stalled device is noticed
 // and the silence after a sound topped up, and how long before the expected
 // end of a sound its delay is read again.
@@ -275,9 +279,10 @@ public:
     Device& operator=(const Device&) = delete;
     ~Device() { close(); }
 
-    // Opens the device for source's format: NoDevice when there is none,
-    // Unplayable when it refuses that format.
-    Opened open(const Source& source, PlayControl& control);
+    // Opens the device for source's format, with a buffer of about
+    // latencyUs: NoDevice when there is none, Unplayable when it refuses
+    // that format.
+    Opened open(const Source& source, PlayControl& control, unsigned latencyUs = timing::deviceLatencyUs);
     void close();
     // Whether the open device plays in real time: a sound card or a sound
     // server, not ALSA's file or null plug-in.
