@@ -80,12 +80,13 @@ sound::PlayPlan planFor(const sound::Device& device, const sound::PlayControl& c
 {
     sound::PlayPlan plan;
     // PipeWire's drain returns a quantum or two after the sound has been
-    // heard, which would lengthen every pause between lines, and its server
-    // never takes back what it has taken: a play there ends at the end its
-    // delay foretells, and is drained behind that (the delay may say a sound
-    // heard up to a quantum early), while the next play may open. (PulseAudio
-    // takes back what its sink mixed ahead of a stream that closes before it
-    // has been drained: a play there is drained before it ends.)
+    // heard, which would lengthen every pause between lines: a play on its
+    // own plug-in ends at the end its delay foretells, and is drained behind
+    // that (the delay may say a sound heard up to a quantum early), while
+    // the next play may open. On PulseAudio's plug-in a play is drained
+    // before it ends: that server may start a stream late after another has
+    // left its sink, later than the delay says, and from ALSA's side it
+    // cannot be told from PipeWire's PulseAudio server.
     if (!device.playsInRealTime()) {
         plan.endWait = sound::EndWait::Length;
     } else if (control.stoppable()) {

@@ -233,14 +233,13 @@ private:
 // stream stays open past that end, and whether it is drained behind the
 // play's report.
 enum class EndWait {
-    // A play that nobody stops, on a sound card or a server other than
-    // PipeWire: drained, the device's own wait until its last frame has been
-    // played.
+    // A play that nobody stops, on a sound card or PulseAudio's plug-in:
+    // drained, the device's own wait until its last frame has been played.
     Drain,
     // A play that may be stopped at any moment (the SND_ASYNC sound, a
-    // waking), and every play on PipeWire: the device's delay foretells
-    // when what was written will have been heard, and is followed with short
-    // waits.
+    // waking), and every play on PipeWire's own plug-in: the device's delay
+    // foretells when what was written will have been heard, and is followed
+    // with short waits.
     Delay,
     // ALSA's file or null plug-in, which takes every frame at once: the
     // sound's own length, as on any other device.

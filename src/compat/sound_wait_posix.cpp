@@ -54,7 +54,7 @@ Ending Stream::drain()
 }
 
 // A play that may be stopped at any moment (the SND_ASYNC sound, a waking),
-// and every play on PipeWire, follows the device's delay instead, which
+// and every play on PipeWire's own plug-in, follows the device's delay instead, which
 // counts what is still ahead of the listener, the server's latency
 // included.
 //
